@@ -1,0 +1,23 @@
+// Process-wide values, fixed on the main thread at start-up (and the main
+// window when the dialog initialises), read-only afterwards.
+#pragma once
+
+#include <windows.h>
+
+extern char g_logPath[260];
+extern int g_operationMode;
+extern char g_installPath[260];
+extern char g_featureFolder[260];
+extern HWND g_mainWindow;
+
+// Operation modes.
+enum : int { kModeUnknown = 0, kModeServer = 1, kModeClient = 2 };
+
+// Process exit status.
+enum : int {
+    kExitUpdated = 0,
+    kExitUpdateFailed = 1,
+    kExitNotRecognised = 2,
+    kExitAlreadyUpdated = 3,
+    kExitCancelled = 4,
+};

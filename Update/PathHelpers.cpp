@@ -1,0 +1,103 @@
+#include "PathHelpers.h"
+
+#include "Owners.h"
+
+#include <mbstring.h>
+#include <string.h>
+
+const char* FindNoCase(const char* text, const char* pattern) {
+    size_t t = strlen(text);
+    size_t p = strlen(pattern);
+    if (p > t)
+        return nullptr;
+    for (size_t i = 0; i + p <= t; ++i) {
+        if (_memicmp(text + i, pattern, p) == 0)
+            return text + i;
+    }
+    return nullptr;
+}
+
+char* FindNoCase(char* text, const char* pattern) {
+    return const_cast<char*>(FindNoCase(static_cast<const char*>(text), pattern));
+}
+
+const char* GetUncServerName(const char* path) {
+    // Only the update worker calls this; its result is copied at once.
+    static char server[kPathBufferSize];
+    size_t n = strnlen(path, sizeof server - 1);
+    memcpy(server, path, n);
+    server[n] = '\0';
+    char* start = server;
+    while (*start == '\\')
+        ++start;
+    unsigned char* sep = _mbschr(reinterpret_cast<unsigned char*>(start), '\\');
+    if (sep != nullptr)
+        *sep = '\0';
+    return start;
+}
+
+int AppendBackslash(char* path, size_t capacity) {
+    size_t len = strnlen(path, capacity);
+    if (len >= capacity)
+        return 0;
+    const unsigned char* last = _mbsrchr(reinterpret_cast<const unsigned char*>(path), '\\');
+    if (last != nullptr && last == reinterpret_cast<const unsigned char*>(path) + len - 1)
+        return 1;
+    if (len + 2 > capacity)
+        return 0;
+    path[len] = '\\';
+    path[len + 1] = '\0';
+    return 1;
+}
+
+int ReadRegistryString(HKEY root, const char* subKey, const char* valueName, std::string& value) {
+    // The product is a 32-bit program: its keys live in the 32-bit view.
+    UniqueKey key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.Out()) !=
+            ERROR_SUCCESS ||
+        key.Get() == nullptr)
+        return 0;
+    char data[1024];
+    DWORD type = 0;
+    DWORD size = sizeof data;
+    if (RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                         &size) != ERROR_SUCCESS)
+        return 0;
+    key.Close();
+    if (type != REG_SZ)
+        return 0;
+    // A value with no NUL in its bytes is cut at the buffer's end.
+    if (size > sizeof data)
+        size = sizeof data;
+    value.assign(data, strnlen(data, size));
+    return 1;
+}
+
+int JoinPath(const char* folder, const char* name, char* out, size_t capacity) {
+    if (capacity == 0)
+        return 0;
+    size_t folderLen = strlen(folder);
+    if (folderLen >= capacity) {
+        out[0] = '\0';
+        return 0;
+    }
+    memcpy(out, folder, folderLen + 1);
+    size_t nameLen = strlen(name);
+    if (!AppendBackslash(out, capacity) || strlen(out) + nameLen >= capacity) {
+        out[0] = '\0';
+        return 0;
+    }
+    strcat(out, name);
+    return 1;
+}
+
+int BuildTempFilePath(const char* name, char* out, size_t capacity) {
+    char folder[kPathBufferSize];
+    DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n >= sizeof folder) {
+        if (capacity > 0)
+            out[0] = '\0';
+        return 0;
+    }
+    return JoinPath(folder, name, out, capacity);
+}

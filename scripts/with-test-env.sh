@@ -1,0 +1,47 @@
+#!/bin/sh
+# Runs a command with what the tests need: an X display (Xvfb on a free
+# display number) and a persistent wineserver for the build's prefix. Both
+# are stopped again when the command ends.
+#   scripts/with-test-env.sh BUILD_DIR COMMAND...
+set -u
+BUILD_DIR=$(cd "$1" && pwd)
+shift
+
+export WINEPREFIX="$BUILD_DIR/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ja_JP.UTF-8
+export LC_ALL=ja_JP.UTF-8
+
+XVFB_PID=""
+cleanup() {
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" 2>/dev/null
+        wait "$XVFB_PID" 2>/dev/null
+    fi
+}
+trap cleanup EXIT INT TERM
+
+if [ -z "${UPDATE_USE_DISPLAY:-}" ]; then
+    # A free display: no lock file and no socket for it.
+    n=91
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
+        n=$((n + 1))
+    done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    i=0
+    while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do
+        sleep 0.1
+        i=$((i + 1))
+    done
+    export DISPLAY=":$n"
+fi
+
+# Create the prefix first (once), then keep one wineserver alive for the run
+# so that each process starts in well under a second.
+"$BUILD_DIR/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1
+/usr/lib/wine/wineserver -p
+
+"$@"

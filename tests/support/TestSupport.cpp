@@ -1,0 +1,328 @@
+#include "TestSupport.h"
+
+#include "Owners.h"
+
+#include <algorithm>
+#include <string.h>
+
+namespace ts {
+
+namespace {
+std::string UnixToWindows(const std::string& unixPath) {
+    std::string p = "Z:" + unixPath;
+    std::replace(p.begin(), p.end(), '/', '\\');
+    return p;
+}
+} // namespace
+
+std::string ScratchDir(const std::string& name) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string dir = std::string(temp) + "update-tests\\" + name;
+    RemoveTree(dir);
+    MakeDirs(dir);
+    return dir;
+}
+
+bool MakeDirs(const std::string& path) {
+    for (size_t i = 3; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\') {
+            std::string prefix = path.substr(0, i);
+            CreateDirectoryA(prefix.c_str(), nullptr);
+        }
+    }
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool RemoveTree(const std::string& path) {
+    // Wide calls with the long prefix, so that deep test trees go too.
+    std::wstring wide;
+    int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+    wide.resize(n);
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
+    wide.resize(n - 1);
+    if (wide.compare(0, 4, L"\\\\?\\") != 0)
+        wide = L"\\\\?\\" + wide;
+    DWORD a = GetFileAttributesW(wide.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return true;
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL | (a & FILE_ATTRIBUTE_DIRECTORY));
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY))
+        return DeleteFileW(wide.c_str()) != FALSE;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((wide + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0)
+                continue;
+            std::wstring child = wide + L"\\" + fd.cFileName;
+            int m = WideCharToMultiByte(CP_ACP, 0, child.c_str(), -1, nullptr, 0, nullptr, nullptr);
+            std::string narrow(m, '\0');
+            WideCharToMultiByte(CP_ACP, 0, child.c_str(), -1, &narrow[0], m, nullptr, nullptr);
+            narrow.resize(m - 1);
+            RemoveTree(narrow);
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+    return RemoveDirectoryW(wide.c_str()) != FALSE;
+}
+
+bool WriteBytes(const std::string& path, const std::string& data) {
+    UniqueHandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.IsValid())
+        return false;
+    DWORD written = 0;
+    return WriteFile(h.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+           written == data.size();
+}
+
+std::string ReadBytes(const std::string& path) {
+    UniqueHandle h(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!h.IsValid())
+        return std::string();
+    std::string out;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(h.Get(), buf, sizeof buf, &got, nullptr) && got > 0)
+        out.append(buf, got);
+    return out;
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD Attributes(const std::string& path) {
+    return GetFileAttributesA(path.c_str());
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
+            names.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string BuildFile(const std::string& relative) {
+    return UnixToWindows(std::string(UPDATE_BUILD_DIR) + "/" + relative);
+}
+
+std::string SourceFile(const std::string& relative) {
+    return UnixToWindows(std::string(UPDATE_SOURCE_DIR) + "/" + relative);
+}
+
+bool SetRegValue(const char* subKey, const char* valueName, DWORD type, const std::string& data) {
+    UniqueKey key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+                        nullptr, key.Out(), nullptr) != ERROR_SUCCESS)
+        return false;
+    return RegSetValueExA(key.Get(), valueName, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                          static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+}
+
+bool SetRegString(const char* subKey, const char* valueName, const std::string& data) {
+    return SetRegValue(subKey, valueName, REG_SZ, std::string(data.c_str(), data.size() + 1));
+}
+
+void DeleteRegKey(const char* subKey) {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subKey, KEY_WOW64_32KEY, 0);
+}
+
+void ClearProductKeys() {
+    DeleteRegKey("SOFTWARE\\TALMERO\\BaseSrv");
+    DeleteRegKey("SOFTWARE\\TALMERO\\BaseCli");
+}
+
+Child::~Child() {
+    if (process_ != nullptr) {
+        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)
+            TerminateProcess(process_, 99);
+        CloseHandle(process_);
+    }
+}
+
+bool Child::Start(const std::string& commandLine, const std::vector<std::string>& env) {
+    // Environment block: the inherited one with the overrides applied.
+    std::vector<std::string> vars;
+    LPCH block = GetEnvironmentStringsA();
+    for (LPCH p = block; *p; p += strlen(p) + 1)
+        vars.push_back(p);
+    FreeEnvironmentStringsA(block);
+    for (const std::string& e : env) {
+        std::string name = e.substr(0, e.find('=') + 1);
+        vars.erase(std::remove_if(vars.begin(), vars.end(),
+                                  [&](const std::string& v) {
+                                      return _strnicmp(v.c_str(), name.c_str(), name.size()) == 0;
+                                  }),
+                   vars.end());
+        vars.push_back(e);
+    }
+    std::string envBlock;
+    for (const std::string& v : vars) {
+        envBlock += v;
+        envBlock.push_back('\0');
+    }
+    envBlock.push_back('\0');
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::string cmd = commandLine;
+    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, &envBlock[0], nullptr, &si,
+                        &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    return true;
+}
+
+int Child::Wait(DWORD timeoutMs) {
+    if (process_ == nullptr)
+        return -1;
+    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    return static_cast<int>(code);
+}
+
+namespace {
+struct FindData {
+    DWORD pid;
+    const std::string* caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
+    FindData* d = reinterpret_cast<FindData*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != d->pid || !IsWindowVisible(w))
+        return TRUE;
+    if (WindowText(w) == *d->caption) {
+        d->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+HWND WaitForWindow(DWORD pid, const std::string& caption, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        FindData d{pid, &caption, nullptr};
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
+        if (d.found != nullptr)
+            return d.found;
+        if (GetTickCount() - start > timeoutMs)
+            return nullptr;
+        Sleep(50);
+    }
+}
+
+bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (IsWindow(window)) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::string WindowText(HWND window) {
+    char buf[2048];
+    // WM_GETTEXT works across processes; GetWindowText would not for controls.
+    LRESULT n = SendMessageA(window, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
+    return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::string ItemText(HWND dialog, int id) {
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr ? WindowText(item) : std::string();
+}
+
+namespace {
+// Renders a standard icon on the given background into a 32x32 pixel array.
+std::vector<COLORREF> RenderIcon(LPCSTR id, COLORREF background) {
+    std::vector<COLORREF> px(32 * 32);
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    HBRUSH brush = CreateSolidBrush(background);
+    RECT r = {0, 0, 32, 32};
+    FillRect(mem, &r, brush);
+    DeleteObject(brush);
+    DrawIcon(mem, 0, 0, LoadIconA(nullptr, id));
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            px[y * 32 + x] = GetPixel(mem, x, y);
+    SelectObject(mem, old);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return px;
+}
+} // namespace
+
+int MessageBoxIconKind(HWND box) {
+    // The box's icon control draws a 32x32 standard icon; compare the screen
+    // pixels with each standard icon rendered here.
+    HWND icon = nullptr;
+    for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[32];
+        GetClassNameA(c, cls, sizeof cls);
+        LONG style = GetWindowLongA(c, GWL_STYLE);
+        if (_stricmp(cls, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON &&
+            IsWindowVisible(c)) {
+            icon = c;
+            break;
+        }
+    }
+    if (icon == nullptr)
+        return 0;
+    RECT r;
+    GetWindowRect(icon, &r);
+    Sleep(200); // let the box finish painting
+    HDC screen = GetDC(nullptr);
+    std::vector<COLORREF> shown(32 * 32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            shown[y * 32 + x] = GetPixel(screen, r.left + x, r.top + y);
+    ReleaseDC(nullptr, screen);
+    COLORREF background = shown[0];
+
+    const LPCSTR ids[] = {IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION, IDI_ASTERISK};
+    int best = 0;
+    long bestDiff = 32 * 32 + 1;
+    for (LPCSTR id : ids) {
+        std::vector<COLORREF> ref = RenderIcon(id, background);
+        long diff = 0;
+        for (size_t i = 0; i < ref.size(); ++i)
+            diff += ref[i] != shown[i];
+        if (diff < bestDiff) {
+            bestDiff = diff;
+            best = static_cast<int>(reinterpret_cast<INT_PTR>(id));
+        }
+    }
+    // Demand a near-exact match, so that no icon at all is not taken for one.
+    return bestDiff < 32 ? best : 0;
+}
+
+} // namespace ts

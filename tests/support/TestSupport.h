@@ -1,0 +1,66 @@
+// Helpers for tests that work through the real platform under Wine: scratch
+// folders, files, the 32-bit registry view, child processes and windows.
+#pragma once
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace ts {
+
+// A fresh, empty folder under the temporary folder (no trailing backslash).
+std::string ScratchDir(const std::string& name);
+// Deletes a folder tree (clearing read-only bits); true when it is gone.
+bool RemoveTree(const std::string& path);
+bool MakeDirs(const std::string& path);
+
+bool WriteBytes(const std::string& path, const std::string& data);
+std::string ReadBytes(const std::string& path);
+bool Exists(const std::string& path);
+DWORD Attributes(const std::string& path);
+// Names in a folder, sorted, without "." and "..".
+std::vector<std::string> ListDir(const std::string& path);
+
+// Windows path of a file of the build tree, e.g. BuildFile("Update/Update.exe").
+std::string BuildFile(const std::string& relative);
+std::string SourceFile(const std::string& relative);
+
+// Registry, 32-bit view of HKEY_LOCAL_MACHINE.
+bool SetRegValue(const char* subKey, const char* valueName, DWORD type, const std::string& data);
+bool SetRegString(const char* subKey, const char* valueName, const std::string& data);
+void DeleteRegKey(const char* subKey);
+// Removes SOFTWARE\TALMERO\BaseSrv and BaseCli.
+void ClearProductKeys();
+
+// A child process started with extra environment variables.
+class Child {
+  public:
+    Child() = default;
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // env: "NAME=value" entries that override the inherited environment.
+    bool Start(const std::string& commandLine, const std::vector<std::string>& env = {});
+    // Exit code, or -1 when it did not end within timeoutMs (it is then killed).
+    int Wait(DWORD timeoutMs);
+    DWORD Pid() const { return pid_; }
+    HANDLE Process() const { return process_; }
+
+  private:
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+};
+
+// Waits for a visible top-level window of the process with this caption.
+HWND WaitForWindow(DWORD pid, const std::string& caption, DWORD timeoutMs);
+// Waits until the window no longer exists.
+bool WaitForWindowGone(HWND window, DWORD timeoutMs);
+std::string WindowText(HWND window);
+std::string ItemText(HWND dialog, int id);
+
+// Which of the standard message-box icons a box shows, read from the screen:
+// IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION or IDI_ASTERISK as an integer, or 0.
+int MessageBoxIconKind(HWND box);
+
+} // namespace ts
