@@ -1,2 +1,12 @@
 # Start-up, the log and the helpers.
 update_test(platform_test SOURCES platform_test.cpp TIMEOUT 60)
+update_test(helpers_test SOURCES helpers_test.cpp LOCKS registry TIMEOUT 60)
+
+add_executable(logpeer support/logpeer.cpp)
+target_link_libraries(logpeer PRIVATE update_core)
+update_test(log_test SOURCES log_test.cpp TIMEOUT 180)
+add_dependencies(log_test logpeer)
+
+# Update.exe needs only Windows' own DLLs.
+add_test(NAME update_imports
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:Update>)

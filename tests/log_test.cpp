@@ -1,0 +1,238 @@
+// The diagnostic log, writing real files under Wine.
+#include <gtest/gtest.h>
+
+#include "Globals.h"
+#include "Log.h"
+#include "Owners.h"
+#include "TestSupport.h"
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kHeader[] =
+    R"(\[(\d{4})/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)\] ([^ ]+) (\d+) ([0-9a-f]+) : )";
+
+std::vector<std::string> Lines(const std::string& data) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = data.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(data.substr(start, end - start));
+    EXPECT_EQ(start, data.size()) << "the file does not end in CR LF";
+    return lines;
+}
+
+class LogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = ts::ScratchDir("log");
+        log = dir + "\\Update_Log.txt";
+        bak = log + ".BAK";
+    }
+    std::string dir, log, bak;
+};
+
+TEST_F(LogTest, FirstRecordCreatesTheFileWithExactlyThatRecord) {
+    LogWriter(log.c_str(), "C:\\src\\Update\\Update.cpp", 56)
+        .WriteLog("====================【開始】====================.");
+    std::string data = ts::ReadBytes(log);
+    std::vector<std::string> lines = Lines(data);
+    ASSERT_EQ(1u, lines.size());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(lines[0], m, std::regex(std::string("^") + kHeader))) << lines[0];
+    EXPECT_EQ("Update.cpp", m[7].str());
+    EXPECT_EQ("56", m[8].str());
+    char tid[16];
+    snprintf(tid, sizeof tid, "%lx", GetCurrentThreadId());
+    EXPECT_EQ(tid, m[9].str());
+    // The banner is 49 bytes in code page 932: 20 '=', 【開始】 (8 bytes), 20 '=', '.'.
+    std::string message = m.suffix();
+    ASSERT_EQ(49u, message.size());
+    EXPECT_EQ(std::string(20, '='), message.substr(0, 20));
+    EXPECT_EQ("\x81\x79\x8a\x4a\x8e\x6e\x81\x7a", message.substr(20, 8));
+    EXPECT_EQ(std::string(20, '=') + ".", message.substr(28));
+}
+
+TEST_F(LogTest, HeaderCarriesLocalTimeAndTheFileNameWithoutFolders) {
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    LogWriter(log.c_str(), "/build/x/General.cpp", 613).WriteLog("%s %d .", "abc", 42);
+    LogWriter(log.c_str(), "Update", 1).WriteLog("x.");
+    std::vector<std::string> lines = Lines(ts::ReadBytes(log));
+    ASSERT_EQ(2u, lines.size());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(std::string(kHeader) + "abc 42 \\.")))
+        << lines[0];
+    EXPECT_EQ(before.wYear, std::stoi(m[1]));
+    EXPECT_EQ(before.wMonth, std::stoi(m[2]));
+    EXPECT_EQ(2u, m[4].length()); // zero-padded hour
+    EXPECT_EQ("General.cpp", m[7].str());
+    EXPECT_EQ("613", m[8].str());
+    ASSERT_TRUE(std::regex_match(lines[1], m, std::regex(std::string(kHeader) + "x\\.")));
+    EXPECT_EQ("Update", m[7].str());
+}
+
+TEST_F(LogTest, EmptyTextGivesHeaderAndCrLf) {
+    LogWriter(log.c_str(), "a.cpp", 7).WriteLog("%s", "");
+    std::vector<std::string> lines = Lines(ts::ReadBytes(log));
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(kHeader))) << lines[0];
+}
+
+TEST_F(LogTest, LongTextIsCutTo1023BytesWithoutSplittingACharacter) {
+    std::string ascii(2000, 'a');
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("%s", ascii.c_str());
+    // 1021 ASCII bytes, then 能 (94 5C) at 1021-1022, then more: 能 fits whole.
+    std::string fits = std::string(1021, 'b') + "能能能";
+    LogWriter(log.c_str(), "a.cpp", 2).WriteLog("%s", fits.c_str());
+    // 1022 ASCII bytes, then 能 with its lead byte at 1022: cut before it.
+    std::string split = std::string(1022, 'c') + "能能能";
+    LogWriter(log.c_str(), "a.cpp", 3).WriteLog("%s", split.c_str());
+    // Exactly 1023 bytes: kept whole.
+    std::string exact(1023, 'd');
+    LogWriter(log.c_str(), "a.cpp", 4).WriteLog("%s", exact.c_str());
+
+    std::vector<std::string> lines = Lines(ts::ReadBytes(log));
+    ASSERT_EQ(4u, lines.size());
+    std::regex header(std::string("^") + kHeader);
+    std::string messages[4];
+    for (int i = 0; i < 4; ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(lines[i], m, header));
+        messages[i] = m.suffix();
+    }
+    EXPECT_EQ(std::string(1023, 'a'), messages[0]);
+    EXPECT_EQ(std::string(1021, 'b') + "能", messages[1]);
+    EXPECT_EQ(std::string(1022, 'c'), messages[2]);
+    EXPECT_EQ(exact, messages[3]);
+}
+
+TEST_F(LogTest, RotatesOnlyWhenTheRecordWouldPassTheLimit) {
+    // Measure one record's length first.
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("probe.");
+    size_t record = ts::ReadBytes(log).size();
+    ASSERT_GT(record, 40u);
+
+    // File of 65,536 - n bytes and a record of n bytes: appended, exactly 65,536.
+    std::string filler(65536 - record, 'f');
+    ASSERT_TRUE(ts::WriteBytes(log, filler));
+    ASSERT_TRUE(ts::WriteBytes(bak, "old generation"));
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("probe.");
+    EXPECT_EQ(65536u, ts::ReadBytes(log).size());
+    EXPECT_EQ("old generation", ts::ReadBytes(bak));
+
+    // One byte more: the file becomes the .BAK (replacing the old one) and the
+    // record starts a fresh file.
+    ASSERT_TRUE(ts::WriteBytes(log, filler + "g"));
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("probe.");
+    EXPECT_EQ(filler + "g", ts::ReadBytes(bak));
+    EXPECT_EQ(record, ts::ReadBytes(log).size());
+}
+
+TEST_F(LogTest, RecordIsDroppedWhenTheFileIsHeldOpenElsewhere) {
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("first.");
+    std::string before = ts::ReadBytes(log);
+    {
+        UniqueHandle other(
+            CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(other.IsValid());
+        LogWriter(log.c_str(), "a.cpp", 1).WriteLog("dropped.");
+    }
+    EXPECT_EQ(before, ts::ReadBytes(log));
+    // The mutex was released: the next record goes through at once.
+    DWORD start = GetTickCount();
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("third.");
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_EQ(2u, Lines(ts::ReadBytes(log)).size());
+}
+
+TEST_F(LogTest, EmptyLogPathDropsEveryRecord) {
+    // Start-up leaves the path empty when no temporary folder can be used.
+    char saved[260];
+    memcpy(saved, g_logPath, sizeof saved);
+    g_logPath[0] = '\0';
+    SetCurrentDirectoryA(dir.c_str());
+    WRITE_LOG("nowhere %d .", 1);
+    memcpy(g_logPath, saved, sizeof saved);
+    EXPECT_TRUE(ts::ListDir(dir).empty());
+}
+
+TEST_F(LogTest, MacroNamesThisSourceFileAndLine) {
+    char saved[260];
+    memcpy(saved, g_logPath, sizeof saved);
+    strcpy(g_logPath, log.c_str());
+    int line = __LINE__ + 1;
+    WRITE_LOG("macro %d .", 5);
+    memcpy(g_logPath, saved, sizeof saved);
+    std::vector<std::string> lines = Lines(ts::ReadBytes(log));
+    ASSERT_EQ(1u, lines.size());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m, std::regex(std::string(kHeader) + "macro 5 \\.")));
+    // No build-machine folders in the name.
+    EXPECT_EQ("log_test.cpp", m[7].str());
+    EXPECT_EQ(std::to_string(line), m[8].str());
+}
+
+std::string LogPeer() {
+    return "\"" + ts::BuildFile("tests/logpeer.exe") + "\"";
+}
+
+TEST_F(LogTest, RecordIsDroppedAfterTenSecondsWhenAnotherProcessHoldsTheMutex) {
+    HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
+    ResetEvent(holding);
+    ts::Child peer;
+    ASSERT_TRUE(peer.Start(LogPeer() + " hold 13"));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, 15000));
+    CloseHandle(holding);
+
+    DWORD start = GetTickCount();
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("dropped.");
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 9500u);
+    EXPECT_LT(elapsed, 12500u);
+    EXPECT_FALSE(ts::Exists(log));
+    EXPECT_EQ(0, peer.Wait(20000));
+    // Once the holder is gone, records go through again.
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("written.");
+    EXPECT_EQ(1u, Lines(ts::ReadBytes(log)).size());
+}
+
+TEST_F(LogTest, TwoProcessesWritingAtOnceLeaveWholeRecords) {
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "logpeer_go");
+    ResetEvent(go);
+    ts::Child a, b;
+    ASSERT_TRUE(a.Start(LogPeer() + " write \"" + log + "\" 500 AAAA"));
+    ASSERT_TRUE(b.Start(LogPeer() + " write \"" + log + "\" 500 BBBB"));
+    Sleep(500);
+    SetEvent(go);
+    EXPECT_EQ(0, a.Wait(120000));
+    EXPECT_EQ(0, b.Wait(120000));
+    CloseHandle(go);
+
+    // Rotation may have moved the first records aside: count both files.
+    std::vector<std::string> lines = Lines(ts::ReadBytes(bak));
+    std::vector<std::string> current = Lines(ts::ReadBytes(log));
+    lines.insert(lines.end(), current.begin(), current.end());
+    ASSERT_EQ(1000u, lines.size());
+    std::regex record(std::string(kHeader) + "(AAAA|BBBB) (\\d+)\\.");
+    int next[2] = {0, 0};
+    bool interleaved = false;
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, record)) << line;
+        int who = m[10].str() == "AAAA" ? 0 : 1;
+        // Each writer's records appear whole and in its own order.
+        EXPECT_EQ(next[who], std::stoi(m[11]));
+        next[who] = std::stoi(m[11]) + 1;
+        if (next[0] > 0 && next[1] > 0 && next[0] < 500 && next[1] < 500)
+            interleaved = true;
+    }
+    EXPECT_EQ(500, next[0]);
+    EXPECT_EQ(500, next[1]);
+    // The writers really ran at the same time.
+    EXPECT_TRUE(interleaved);
+}
+
+} // namespace

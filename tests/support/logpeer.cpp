@@ -1,0 +1,37 @@
+// A second process for the log tests:
+//   logpeer hold SECONDS        owns the log mutex for that long
+//   logpeer write LOG COUNT TAG appends COUNT records "TAG n." to LOG
+#include "Log.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "hold") == 0) {
+        HANDLE mutex = CreateMutexA(nullptr, TRUE, kLogMutexName);
+        if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
+            return 2;
+        // Tell the test that the mutex is ours now.
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
+        SetEvent(ready);
+        Sleep(static_cast<DWORD>(atoi(argv[2]) * 1000));
+        ReleaseMutex(mutex);
+        CloseHandle(ready);
+        CloseHandle(mutex);
+        return 0;
+    }
+    if (argc == 5 && strcmp(argv[1], "write") == 0) {
+        int count = atoi(argv[3]);
+        // Both writers start together, so that their records interleave.
+        HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "logpeer_go");
+        WaitForSingleObject(go, 20000);
+        for (int i = 0; i < count; ++i)
+            LogWriter(argv[2], __FILE__, __LINE__).WriteLog("%s %d.", argv[4], i);
+        CloseHandle(go);
+        return 0;
+    }
+    fprintf(stderr, "usage: logpeer hold SECONDS | write LOG COUNT TAG\n");
+    return 64;
+}
