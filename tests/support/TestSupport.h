@@ -62,5 +62,9 @@ std::string ItemText(HWND dialog, int id);
 // Which of the standard message-box icons a box shows, read from the screen:
 // IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION or IDI_ASTERISK as an integer, or 0.
 int MessageBoxIconKind(HWND box);
+constexpr int kIconError = 32513;       // IDI_HAND
+constexpr int kIconQuestion = 32514;    // IDI_QUESTION
+constexpr int kIconWarning = 32515;     // IDI_EXCLAMATION
+constexpr int kIconInformation = 32516; // IDI_ASTERISK
 
 } // namespace ts
