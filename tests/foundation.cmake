@@ -4,11 +4,12 @@ update_test(helpers_test SOURCES helpers_test.cpp LOCKS registry TIMEOUT 60)
 
 add_executable(logpeer support/logpeer.cpp)
 target_link_libraries(logpeer PRIVATE update_core)
-update_test(log_test SOURCES log_test.cpp TIMEOUT 180)
+# Holds the system-wide log mutex for seconds: no other test may log meanwhile.
+update_test(log_test SOURCES log_test.cpp LOCKS log TIMEOUT 180)
 add_dependencies(log_test logpeer)
 
 # Update.exe needs only Windows' own DLLs.
 add_test(NAME update_imports
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:Update>)
-update_test(startup_test SOURCES startup_test.cpp LOCKS registry TIMEOUT 180)
+update_test(startup_test SOURCES startup_test.cpp LOCKS registry log TIMEOUT 180)
 add_dependencies(startup_test Update)
