@@ -27,3 +27,40 @@ typedef int (*ProgressCallback)(int32_t item, int32_t itemCount, uint64_t bytesD
 // null. Returns 0 or a negative code from the table above.
 int ExtractFolderPack(const char* destinationFolder, const char* archivePath,
                       OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
+
+// ---- Format constants and the unpacker's steps, for the tools and tests ----
+
+// Tags, each read as one little-endian 32-bit value.
+constexpr uint32_t kFpTagFile = 0x454C4946;   // "FILE"
+constexpr uint32_t kFpTagFolder = 0x52444C46; // "FLDR"
+constexpr uint32_t kFpTagChunk = 0x4B435046;  // "FPCK"
+constexpr uint32_t kFpTagEnd = 0x444E4546;    // "FEND"
+// The signature block: "Folder Pack", a NUL, then 4 bytes that are not checked.
+constexpr char kFpSignature[] = "Folder Pack";
+constexpr uint32_t kFpHeaderValue = 1000;
+// Data of one chunk at most (the reader's chunk buffer).
+constexpr uint32_t kFpMaxChunkData = 0x600000;
+// Destination prefix, name and NUL together.
+constexpr size_t kFpPathBufferSize = 4096;
+// An overwrite callback's Yes.
+constexpr int kFpAnswerYes = 6;
+
+// Walks an archive open for reading at its start. -1 for no handle.
+int ExtractFolderPackHandle(const char* destinationFolder, HANDLE archive,
+                            OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
+// One FLDR record whose tag has just been read.
+int ExtractFolderRecord(HANDLE archive, const char* destinationFolder);
+// One FILE record whose tag has just been read, with its chunks.
+int ExtractFileRecord(HANDLE archive, const char* destinationFolder,
+                      OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
+// Inflates one compressed chunk into a malloc'd block of exactly
+// originalLength bytes (at least 1 byte allocated); null when the stream is
+// damaged or yields more or fewer bytes. The caller frees the block.
+char* InflateChunk(const void* data, uint32_t dataLength, uint32_t originalLength);
+
+// 1 when a record name stays inside the destination folder: not empty, no
+// leading backslash or slash, no colon (drive or stream), and no component
+// made of dots and spaces with two dots or more (".." and what the platform
+// trims to it). Separators are backslash and slash, found without taking a
+// double-byte character's trail byte for one.
+int IsSafeRecordName(const char* name);
