@@ -1,0 +1,38 @@
+// The feature's settings files (patchjob.ini, PatchSvc.ini) and the command
+// files that the update writes into the feature folder.
+#pragma once
+
+#include <stddef.h>
+
+constexpr char kPatchJobIni[] = "patchjob.ini";
+constexpr char kPatchSvcIni[] = "PatchSvc.ini";
+constexpr char kPatchRunBat[] = "patchrun.bat";
+constexpr char kPatchCliXpBat[] = "patchcliXP.bat";
+constexpr char kPatchCli2000Bat[] = "patchcli2000.bat";
+// The share through which clients reach the server's feature folder.
+constexpr char kShareName[] = "TALMEROWU$";
+// Size of every value read from a settings file (259 bytes and the NUL).
+constexpr size_t kProfileValueSize = 260;
+
+// Reads [SUS] TLX_SHARE / SUS_SHARE of patchjob.ini into value (at least
+// kProfileValueSize bytes). A missing file, section or key reads as empty.
+void ReadTlxShare(const char* patchJobIni, char* value);
+void ReadSusShare(const char* patchJobIni, char* value);
+
+// Points patchjob.ini at the share: [SUS] SUS_SHARE = sharePath, [WU] WU_CMD
+// = "patchcliXP.bat", and [SUS] TLX_SHARE = sharePath only when it is empty.
+// Every other section and key stays. Write failures are not reported.
+void RewritePatchJobIni(const char* patchJobIni, const char* sharePath);
+
+// The client service settings: [WSUS] Server = serverName, Port = "8530".
+void WritePatchSvcIni(const char* patchSvcIni, const char* serverName);
+
+// The client's command file: one line that runs the server's patchcliXP.bat
+// from its share. Returns 1 when the file was written whole, 0 when it could
+// not be created or written.
+int WritePatchRunBat(const char* path, const char* serverName);
+
+// The server's command file, seven lines: cfgpull.exe from the share, a CD
+// into the feature folder, and the patch job around the three PatchHub.exe
+// runs. Returns 1 when written whole, 0 otherwise.
+int WritePatchCliXpBat(const char* path, const char* serverName, const char* featureFolder);

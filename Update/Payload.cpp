@@ -1,0 +1,57 @@
+#include "Payload.h"
+
+#include "Owners.h"
+#include "PathHelpers.h"
+
+#include <string.h>
+
+namespace {
+// Only the update worker calls GetPayloadTempPath; it copies the result at once.
+char g_payloadTempBuild[kPathBufferSize];
+char g_payloadTempPath[kPathBufferSize];
+} // namespace
+
+int WritePayloadFile(WORD resourceId, const char* filePath, int overwrite) {
+    if (filePath == nullptr || filePath[0] == '\0')
+        return 0;
+    if (GetFileAttributesA(filePath) != INVALID_FILE_ATTRIBUTES) {
+        if (!overwrite)
+            return 0;
+        DWORD attributes = GetFileAttributesA(filePath);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesA(filePath, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        if (!DeleteFileA(filePath))
+            return 0;
+    }
+
+    UniqueHandle file(CreateFileA(filePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return 0;
+
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(resourceId), kPayloadResourceType);
+    if (resource == nullptr)
+        return 0;
+    DWORD size = SizeofResource(module, resource);
+    if (size == 0)
+        return 0;
+    HGLOBAL loaded = LoadResource(module, resource);
+    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (bytes == nullptr)
+        return 0;
+
+    DWORD written = 0;
+    BOOL ok = WriteFile(file.Get(), bytes, size, &written, nullptr);
+    bool closed = file.Close();
+    return ok && closed && written == size ? 1 : 0;
+}
+
+const char* GetPayloadTempPath() {
+    // A path that cannot be formed leaves both arrays empty, and writing the
+    // payload to it then fails.
+    if (!BuildTempFilePath(kPayloadTempName, g_payloadTempBuild, sizeof g_payloadTempBuild))
+        g_payloadTempBuild[0] = '\0';
+    memcpy(g_payloadTempPath, g_payloadTempBuild, sizeof g_payloadTempPath);
+    return g_payloadTempPath;
+}

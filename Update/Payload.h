@@ -1,0 +1,22 @@
+// The payload: the archive of the running part, carried as a resource of
+// type "IDH_FILE" and written out to a file before it is unpacked.
+#pragma once
+
+#include <windows.h>
+
+// Resource ids of the two payload archives.
+constexpr WORD kPayloadClient = 130;
+constexpr WORD kPayloadServer = 131;
+constexpr char kPayloadResourceType[] = "IDH_FILE";
+constexpr char kPayloadTempName[] = "Update.tmp";
+
+// Writes the payload resource id of this program's module to filePath.
+// An existing file is replaced (read-only bit cleared first) only when
+// overwrite is nonzero. Returns 1 when the file holds the whole resource,
+// 0 otherwise; a file created before the failure stays behind.
+int WritePayloadFile(WORD resourceId, const char* filePath, int overwrite);
+
+// Path of the payload's temporary file: the temporary folder followed by
+// "Update.tmp". Empty when that path cannot be formed. The text lives in a
+// process-wide array that the next call overwrites.
+const char* GetPayloadTempPath();

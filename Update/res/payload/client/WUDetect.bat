@@ -1,0 +1,3 @@
+@ECHO OFF
+REM 更新プログラムの検出
+wuauclt.exe /resetauthorization /detectnow

@@ -1,0 +1,3 @@
+@ECHO OFF
+REM XVó‹µ‚Ì•ñ
+wuauclt.exe /reportnow

@@ -1,0 +1,4 @@
+@ECHO OFF
+NET START cryptsvc
+NET START bits
+NET START wuauserv

@@ -1,0 +1,4 @@
+@ECHO OFF
+NET STOP wuauserv
+NET STOP bits
+NET STOP cryptsvc
