@@ -16,10 +16,15 @@ int DirectoryExists(const char* path) {
     char copy[kDirPathBufferSize];
     memcpy(copy, path, length + 1);
 
+    // The current directory, and the one of the path's drive: both come back
+    // afterwards. The first is restored explicitly as well, since not every
+    // platform remembers a directory per drive.
+    char savedCurrent[kDirPathBufferSize];
     char savedDirectory[kDirPathBufferSize];
     const int savedDrive = _getdrive();
-    if (_getcwd(savedDirectory, sizeof savedDirectory) == nullptr)
-        savedDirectory[0] = '\0';
+    if (_getcwd(savedCurrent, sizeof savedCurrent) == nullptr)
+        savedCurrent[0] = '\0';
+    memcpy(savedDirectory, savedCurrent, sizeof savedDirectory);
 
     if (copy[0] != '\0' && copy[1] == ':') {
         char letter = copy[0];
@@ -28,9 +33,10 @@ int DirectoryExists(const char* path) {
         // Only A to Z name a drive; anything else cannot be made current.
         if (letter < 'A' || letter > 'Z' || _chdrive(letter - 64) != 0) {
             _chdrive(savedDrive);
+            if (savedCurrent[0] != '\0')
+                _chdir(savedCurrent);
             return 0;
         }
-        // The current directory of the path's drive, to be restored below.
         if (_getcwd(savedDirectory, sizeof savedDirectory) == nullptr)
             savedDirectory[0] = '\0';
     }
@@ -39,6 +45,8 @@ int DirectoryExists(const char* path) {
     if (savedDirectory[0] != '\0')
         _chdir(savedDirectory);
     _chdrive(savedDrive);
+    if (savedCurrent[0] != '\0')
+        _chdir(savedCurrent);
     return result;
 }
 
