@@ -1,6 +1,7 @@
 // Application shell: start-up, mode detection and the dialogs.
 #pragma once
 
+#include "Dialog.h"
 #include "Framework.h"
 #include "Globals.h"
 
@@ -8,6 +9,37 @@ class UpdateApp : public WinApp {
   public:
     UpdateApp() = default;
     bool InitInstance() override;
+};
+
+// The main dialog: tells which part is about to be updated, asks once, runs
+// the update on a worker thread and shows its result.
+class UpdateDialog : public Dialog {
+  public:
+    explicit UpdateDialog(HWND parent = nullptr);
+
+  protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnSysCommand(UINT id, LPARAM lParam) override;
+    void OnPaint() override;
+    HICON OnQueryDragIcon() override;
+    LRESULT OnUpdateFinished(WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    // Ending the dialog ends the process, so nothing may end it while the
+    // worker runs.
+    void RefuseClose();
+    void SetCloseEnabled(bool enabled);
+
+    HICON icon_;
+    bool updating_ = false;
+};
+
+// The version box, opened from the main dialog's system menu.
+class AboutDialog : public Dialog {
+  public:
+    explicit AboutDialog(HWND parent = nullptr);
 };
 
 // 0 product not recognised, 1 server part, 2 client part. May set

@@ -1,0 +1,18 @@
+# The main dialog, its resources and the finished program.
+
+# The resources, read back from the built Update.exe.
+update_test(dialog_resources_test SOURCES dialog_resources_test.cpp TIMEOUT 60)
+add_dependencies(dialog_resources_test Update)
+
+# The dialog classes in the test's own process (with the program's resources
+# linked in): the dialog base, the system menu, the version box, painting.
+update_test(dialog_inproc_test SOURCES dialog_inproc_test.cpp dialog_support.cpp
+            LOCKS desktop TIMEOUT 120)
+if(COMMAND update_add_resources)
+  update_add_resources(dialog_inproc_test)
+endif()
+
+# The real Update.exe as a child process, driven through its windows.
+update_test(dialog_ui_test SOURCES dialog_ui_test.cpp dialog_support.cpp
+            LOCKS registry desktop TIMEOUT 300)
+add_dependencies(dialog_ui_test Update)

@@ -1,0 +1,187 @@
+#include "dialog_support.h"
+
+#include "Owners.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace dt {
+
+const char kMainCaption[] = "TALMERO Pro Windows Update 支援機能更新";
+const char kAboutCaption[] = "Updateのﾊﾞｰｼﾞｮﾝ情報";
+const char kClientText[] = "Windows Update支援機能のクライアントソフトウェアを更新します。";
+const char kServerText[] = "Windows Update支援機能のサーバソフトウェアを更新します。";
+const char kConfirmText[] =
+    "TALMERO ProのWindows Update支援機能を\n"
+    "Windows Server Update Services(WSUS)対応に更新します。\n"
+    "更新後は従来のSoftware Update Services(SUS)では使用できなくなります。\n"
+    "ソフトウェアを更新してもよろしいですか？";
+const char kSuccessText[] = "ソフトウェアの更新は正常に終了しました。";
+const char kFailureText[] = "ソフトウェアの更新中に異常が発生しました。";
+
+Installation::Installation(const std::string& name, int mode, bool withShare) {
+    root = ts::ScratchDir(name);
+    installFolder = root + "\\App\\bin\\";
+    featureFolder = root + "\\App\\WU";
+    tempFolder = root + "\\tmp";
+    ts::MakeDirs(root + "\\App\\bin");
+    ts::MakeDirs(featureFolder);
+    ts::MakeDirs(tempFolder);
+    if (withShare)
+        ts::WriteBytes(featureFolder + "\\patchjob.ini", "[SUS]\r\nTLX_SHARE=\\\\srv01\\share\r\n");
+    ts::ClearProductKeys();
+    ts::SetRegString(mode == 1 ? "SOFTWARE\\TALMERO\\BaseSrv" : "SOFTWARE\\TALMERO\\BaseCli",
+                     "InstallPath", installFolder);
+}
+
+Installation::~Installation() {
+    ts::ClearProductKeys();
+}
+
+int Installation::LogRecords() const {
+    std::string log = Log();
+    int n = 0;
+    for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2))
+        ++n;
+    return n;
+}
+
+bool StartUpdate(ts::Child& child, const Installation& install) {
+    return child.Start("\"" + ts::BuildFile("Update/Update.exe") + "\"",
+                       {"TMP=" + install.tempFolder, "TEMP=" + install.tempFolder});
+}
+
+int Xdo(const std::string& arguments) {
+    // Wine runs a Unix binary itself, but gives no handle to wait on: the
+    // shell writes xdotool's exit status to a file when it has finished.
+    static int serial = 0;
+    char name[64];
+    snprintf(name, sizeof name, "update-xdo-%lu-%d.rc", GetCurrentProcessId(), ++serial);
+    std::string unixPath = std::string("/tmp/") + name;
+    std::string windowsPath = std::string("Z:\\tmp\\") + name;
+    DeleteFileA(windowsPath.c_str());
+    ts::Child shell;
+    if (!shell.Start("Z:\\bin\\sh -c \"xdotool " + arguments + "; echo $? > " + unixPath + "\""))
+        return -1;
+    for (int i = 0; i < 200; ++i) {
+        std::string status = ts::ReadBytes(windowsPath);
+        if (!status.empty() && status.back() == '\n') {
+            DeleteFileA(windowsPath.c_str());
+            return atoi(status.c_str());
+        }
+        Sleep(25);
+    }
+    return -1;
+}
+
+namespace {
+// The X window behind a top-level window, as Wine's X11 driver records it.
+unsigned long XWindowOf(HWND window) {
+    return static_cast<unsigned long>(
+        reinterpret_cast<ULONG_PTR>(GetPropA(window, "__wine_x11_whole_window")));
+}
+} // namespace
+
+bool FocusWindow(HWND window) {
+    HWND top = GetAncestor(window, GA_ROOT);
+    if (top == nullptr)
+        return false;
+    unsigned long x = XWindowOf(top);
+    if (x != 0) {
+        char args[64];
+        snprintf(args, sizeof args, "windowfocus --sync %lu", x);
+        // The X window may not have reached the X server yet.
+        for (int i = 0; i < 20 && Xdo(args) != 0; ++i)
+            Sleep(100);
+    }
+    SetForegroundWindow(top);
+    for (int i = 0; i < 40 && GetForegroundWindow() != top; ++i)
+        Sleep(25);
+    return GetForegroundWindow() == top;
+}
+
+bool PressKeys(HWND window, const std::string& keys) {
+    if (!FocusWindow(window))
+        return false;
+    return Xdo("key --delay 40 " + keys) == 0;
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    if (!GetGUIThreadInfo(thread, &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+LONG Style(HWND window) {
+    return GetWindowLongA(window, GWL_STYLE);
+}
+
+std::string MessageBoxText(HWND box) {
+    // The text is the box's static control that is no icon.
+    for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[32];
+        GetClassNameA(c, cls, sizeof cls);
+        if (_stricmp(cls, "Static") == 0 && (Style(c) & SS_TYPEMASK) != SS_ICON) {
+            std::string text = ts::WindowText(c);
+            if (!text.empty())
+                return text;
+        }
+    }
+    return std::string();
+}
+
+std::vector<int> MessageBoxButtons(HWND box) {
+    std::vector<int> ids;
+    for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[32];
+        GetClassNameA(c, cls, sizeof cls);
+        if (_stricmp(cls, "Button") == 0 && IsWindowVisible(c))
+            ids.push_back(GetDlgCtrlID(c));
+    }
+    return ids;
+}
+
+int DefaultButton(HWND box) {
+    for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[32];
+        GetClassNameA(c, cls, sizeof cls);
+        if (_stricmp(cls, "Button") == 0 && IsWindowVisible(c) &&
+            (Style(c) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return GetDlgCtrlID(c);
+    }
+    return 0;
+}
+
+LogMutexHold::LogMutexHold() {
+    mutex_ = CreateMutexA(nullptr, FALSE, "INALOG_MUTEX");
+    if (mutex_ != nullptr)
+        held_ = WaitForSingleObject(mutex_, 5000) == WAIT_OBJECT_0;
+}
+
+LogMutexHold::~LogMutexHold() {
+    Release();
+    if (mutex_ != nullptr)
+        CloseHandle(mutex_);
+}
+
+void LogMutexHold::Release() {
+    if (held_)
+        ReleaseMutex(mutex_);
+    held_ = false;
+}
+
+bool StaysOpen(HWND window, DWORD ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (!IsWindow(window) || !IsWindowVisible(window))
+            return false;
+        Sleep(50);
+    }
+    return IsWindow(window) && IsWindowVisible(window);
+}
+
+} // namespace dt

@@ -1,0 +1,80 @@
+// What the dialog tests share: a product installation to run Update.exe on,
+// the keyboard through xdotool, and looks into another process's windows.
+#pragma once
+
+#include "TestSupport.h"
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace dt {
+
+extern const char kMainCaption[];
+extern const char kAboutCaption[];
+extern const char kClientText[];
+extern const char kServerText[];
+extern const char kConfirmText[];
+extern const char kSuccessText[];
+extern const char kFailureText[];
+
+// A product installation in a scratch folder, registered under the client
+// (mode 2) or the server key (mode 1): install folder <root>\App\bin\, the
+// feature folder <root>\App\WU with a patchjob.ini that names a share, and a
+// temporary folder <root>\tmp for the program's log.
+struct Installation {
+    Installation(const std::string& name, int mode, bool withShare = true);
+    ~Installation();
+    std::string root;
+    std::string installFolder;
+    std::string featureFolder;
+    std::string tempFolder;
+    std::string LogPath() const { return tempFolder + "\\Update_Log.txt"; }
+    std::string Log() const { return ts::ReadBytes(LogPath()); }
+    // Records in the log (each ends with CR LF).
+    int LogRecords() const;
+};
+
+// Starts Update.exe with its temporary folder in the installation.
+bool StartUpdate(ts::Child& child, const Installation& install);
+
+// Runs xdotool with these arguments; its exit code, or -1.
+int Xdo(const std::string& arguments);
+// Gives the window the keyboard (and makes it the foreground window).
+bool FocusWindow(HWND window);
+// Presses keys (xdotool key names, e.g. "Return", "shift+Tab", "alt+F4").
+bool PressKeys(HWND window, const std::string& keys);
+
+// The window with the keyboard focus in the window's thread.
+HWND FocusOf(HWND window);
+LONG Style(HWND window);
+
+// The message text of a message box, its buttons' ids and the default one.
+std::string MessageBoxText(HWND box);
+std::vector<int> MessageBoxButtons(HWND box);
+int DefaultButton(HWND box);
+
+// Holds the log's mutex, so that the next log record of any process waits.
+class LogMutexHold {
+  public:
+    LogMutexHold();
+    ~LogMutexHold();
+    LogMutexHold(const LogMutexHold&) = delete;
+    LogMutexHold& operator=(const LogMutexHold&) = delete;
+    bool Held() const { return held_; }
+    void Release();
+
+  private:
+    HANDLE mutex_ = nullptr;
+    bool held_ = false;
+};
+
+// Whether the window stays (visible) for the given time.
+bool StaysOpen(HWND window, DWORD ms);
+
+// Centre of a rectangle, doubled (to stay in integers).
+inline POINT Centre2(const RECT& r) {
+    return POINT{r.left + r.right, r.top + r.bottom};
+}
+
+} // namespace dt

@@ -1,0 +1,279 @@
+// The main dialog of the real Update.exe, run as a child process on a real
+// window under X, driven by the keyboard (xdotool) and by window messages.
+#include "dialog_support.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string>
+
+using namespace dt;
+
+namespace {
+
+constexpr DWORD kWindowTimeout = 15000;
+
+// A running Update.exe on a prepared installation.
+class UpdateRun {
+  public:
+    UpdateRun(const std::string& name, int mode, bool withShare = true)
+        : install(name, mode, withShare) {}
+
+    HWND Start() {
+        if (!StartUpdate(child, install))
+            return nullptr;
+        dialog = ts::WaitForWindow(child.Pid(), kMainCaption, kWindowTimeout);
+        return dialog;
+    }
+    HWND WaitBox(const char* caption) {
+        return ts::WaitForWindow(child.Pid(), caption, kWindowTimeout);
+    }
+
+    Installation install;
+    ts::Child child;
+    HWND dialog = nullptr;
+};
+
+bool Enabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
+
+// Presses 実行 as a person would (it has the focus) and answers the
+// confirmation; returns the confirmation box as it was seen.
+HWND OpenConfirmation(UpdateRun& run) {
+    if (!PressKeys(run.dialog, "space"))
+        return nullptr;
+    return run.WaitBox("確認");
+}
+
+// Moves the focus of the confirmation to はい and presses it.
+bool AnswerYes(HWND box) {
+    HWND yes = GetDlgItem(box, IDYES);
+    for (int i = 0; i < 3 && FocusOf(box) != yes; ++i)
+        PressKeys(box, "shift+Tab");
+    if (FocusOf(box) != yes)
+        return false;
+    return PressKeys(box, "space");
+}
+
+class ModeTest : public ::testing::TestWithParam<int> {};
+
+// -------------------------------------------------------------------------
+
+TEST_P(ModeTest, ShowsTheModeTextWithTheFocusOnRunAndCancelAsDefault) {
+    int mode = GetParam();
+    UpdateRun run("dialog-mode" + std::to_string(mode), mode);
+    HWND dialog = run.Start();
+    ASSERT_NE(dialog, nullptr);
+
+    EXPECT_EQ(ts::ItemText(dialog, 1000), mode == 1 ? kServerText : kClientText);
+    EXPECT_EQ(ts::ItemText(dialog, IDOK), "実行");
+    EXPECT_EQ(ts::ItemText(dialog, IDCANCEL), "キャンセル");
+    EXPECT_EQ(FocusOf(dialog), GetDlgItem(dialog, IDOK));
+    EXPECT_EQ(Style(GetDlgItem(dialog, IDCANCEL)) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    EXPECT_EQ(Style(GetDlgItem(dialog, IDOK)) & BS_TYPEMASK, BS_PUSHBUTTON);
+    EXPECT_TRUE(Enabled(dialog, IDOK));
+    EXPECT_TRUE(Enabled(dialog, IDCANCEL));
+    EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
+
+    // Centred on the screen's work area.
+    RECT window;
+    RECT work;
+    GetWindowRect(dialog, &window);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_LE(abs(Centre2(window).x - Centre2(work).x), 2);
+    EXPECT_LE(abs(Centre2(window).y - Centre2(work).y), 2);
+
+    // Enter presses the default button, キャンセル: the program ends, and
+    // the log holds the start banner and the mode line only.
+    ASSERT_TRUE(PressKeys(dialog, "Return"));
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
+    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+}
+
+TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
+    int mode = GetParam();
+    UpdateRun run("dialog-no" + std::to_string(mode), mode);
+    ASSERT_NE(run.Start(), nullptr);
+
+    HWND box = OpenConfirmation(run);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), kConfirmText);
+    EXPECT_EQ(ts::MessageBoxIconKind(box),
+              static_cast<int>(reinterpret_cast<INT_PTR>(IDI_QUESTION)));
+    EXPECT_EQ(MessageBoxButtons(box), (std::vector<int>{IDYES, IDNO}));
+    EXPECT_EQ(DefaultButton(box), IDNO);
+    EXPECT_EQ(FocusOf(box), GetDlgItem(box, IDNO));
+    EXPECT_EQ(GetWindow(box, GW_OWNER), run.dialog);
+    EXPECT_FALSE(IsWindowEnabled(run.dialog));
+
+    // Enter answers No, the default.
+    ASSERT_TRUE(PressKeys(box, "Return"));
+    ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+    EXPECT_TRUE(StaysOpen(run.dialog, 300));
+    EXPECT_TRUE(Enabled(run.dialog, IDOK));
+    EXPECT_TRUE(Enabled(run.dialog, IDCANCEL));
+    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+
+    // キャンセル, pressed with the focus on it.
+    ASSERT_TRUE(PressKeys(run.dialog, "Tab"));
+    EXPECT_EQ(FocusOf(run.dialog), GetDlgItem(run.dialog, IDCANCEL));
+    ASSERT_TRUE(PressKeys(run.dialog, "space"));
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
+    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+}
+
+TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
+    int mode = GetParam();
+    UpdateRun run("dialog-yes" + std::to_string(mode), mode);
+    ASSERT_NE(run.Start(), nullptr);
+    HWND box = OpenConfirmation(run);
+    ASSERT_NE(box, nullptr);
+
+    {
+        // The worker waits on its first log record while this is held.
+        LogMutexHold hold;
+        ASSERT_TRUE(hold.Held());
+        ASSERT_TRUE(AnswerYes(box));
+        ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+        Sleep(300);
+        EXPECT_FALSE(Enabled(run.dialog, IDOK));
+        EXPECT_FALSE(Enabled(run.dialog, IDCANCEL));
+        EXPECT_TRUE(IsWindowVisible(run.dialog));
+    }
+
+    HWND done = run.WaitBox("完了");
+    ASSERT_NE(done, nullptr) << run.install.Log();
+    EXPECT_EQ(MessageBoxText(done), kSuccessText);
+    EXPECT_EQ(ts::MessageBoxIconKind(done),
+              static_cast<int>(reinterpret_cast<INT_PTR>(IDI_ASTERISK)));
+    EXPECT_EQ(MessageBoxButtons(done), std::vector<int>{IDOK});
+    EXPECT_EQ(GetWindow(done, GW_OWNER), run.dialog);
+    // The update did its work.
+    EXPECT_TRUE(ts::Exists(run.install.featureFolder + "\\WSUS.txt"));
+
+    ASSERT_TRUE(PressKeys(done, "Return"));
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
+    EXPECT_FALSE(IsWindow(run.dialog));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialog, ModeTest, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? std::string("Server") : std::string("Client");
+                         });
+
+// -------------------------------------------------------------------------
+
+TEST(Dialog, AFailedUpdateShowsTheErrorBoxAndExitsWithOne) {
+    // A client whose patchjob.ini is missing cannot find its share.
+    UpdateRun run("dialog-fail", 2, false);
+    ASSERT_NE(run.Start(), nullptr);
+    HWND box = OpenConfirmation(run);
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(AnswerYes(box));
+
+    HWND error = run.WaitBox("エラー");
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(MessageBoxText(error), kFailureText);
+    EXPECT_EQ(ts::MessageBoxIconKind(error), static_cast<int>(reinterpret_cast<INT_PTR>(IDI_HAND)));
+    EXPECT_EQ(MessageBoxButtons(error), std::vector<int>{IDOK});
+    EXPECT_EQ(GetWindow(error, GW_OWNER), run.dialog);
+    ASSERT_TRUE(PressKeys(error, "Return"));
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 1);
+}
+
+TEST(Dialog, EveryCloseRequestIsRefusedWhileTheUpdateRuns) {
+    UpdateRun run("dialog-refuse", 2);
+    ASSERT_NE(run.Start(), nullptr);
+    HWND dialog = run.dialog;
+    HWND box = OpenConfirmation(run);
+    ASSERT_NE(box, nullptr);
+
+    LogMutexHold hold;
+    ASSERT_TRUE(hold.Held());
+    ASSERT_TRUE(AnswerYes(box));
+    ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+
+    // The keyboard: Escape and Alt+F4.
+    ASSERT_TRUE(PressKeys(dialog, "Escape"));
+    EXPECT_TRUE(StaysOpen(dialog, 250));
+    ASSERT_TRUE(PressKeys(dialog, "alt+F4"));
+    EXPECT_TRUE(StaysOpen(dialog, 250));
+    // The title bar's close box and the system menu's Close, and a plain
+    // close request.
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(StaysOpen(dialog, 250));
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(StaysOpen(dialog, 250));
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(StaysOpen(dialog, 250));
+    // 実行 cannot start a second update.
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    Sleep(250);
+    EXPECT_EQ(ts::WaitForWindow(run.child.Pid(), "確認", 0), nullptr);
+
+    // The version box stays reachable.
+    PostMessageA(dialog, WM_SYSCOMMAND, 16, 0);
+    HWND about = run.WaitBox(kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    ASSERT_TRUE(PressKeys(about, "Return"));
+    ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
+    EXPECT_FALSE(Enabled(dialog, IDOK));
+    EXPECT_FALSE(Enabled(dialog, IDCANCEL));
+
+    // Nothing of the update has been logged yet: it was waiting all along.
+    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+    hold.Release();
+
+    HWND done = run.WaitBox("完了");
+    ASSERT_NE(done, nullptr) << run.install.Log();
+    ASSERT_TRUE(PressKeys(done, "Return"));
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
+}
+
+TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
+    UpdateRun run("dialog-about", 2);
+    HWND dialog = run.Start();
+    ASSERT_NE(dialog, nullptr);
+
+    // The system menu by the keyboard: Up from the top wraps to the last
+    // item, and Enter chooses it.
+    ASSERT_TRUE(PressKeys(dialog, "alt+space"));
+    Sleep(300);
+    ASSERT_TRUE(PressKeys(dialog, "Up Return"));
+    HWND about = run.WaitBox(kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(GetWindow(about, GW_OWNER), dialog);
+    EXPECT_FALSE(IsWindowEnabled(dialog));
+    EXPECT_EQ(ts::ItemText(about, IDOK), "OK");
+    EXPECT_EQ(FocusOf(about), GetDlgItem(about, IDOK));
+    // Centred over the main dialog.
+    RECT owner;
+    RECT box;
+    GetWindowRect(dialog, &owner);
+    GetWindowRect(about, &box);
+    EXPECT_LE(abs(Centre2(box).x - Centre2(owner).x), 2);
+    EXPECT_LE(abs(Centre2(box).y - Centre2(owner).y), 2);
+
+    ASSERT_TRUE(PressKeys(about, "Return"));
+    ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+
+    // Every command id from 16 to 31 opens it; 32 does not.
+    PostMessageA(dialog, WM_SYSCOMMAND, 31, 0);
+    about = run.WaitBox(kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
+    PostMessageA(dialog, WM_SYSCOMMAND, 32, 0);
+    Sleep(300);
+    EXPECT_EQ(ts::WaitForWindow(run.child.Pid(), kAboutCaption, 0), nullptr);
+
+    // Closing from the title bar while waiting is a cancel.
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
+    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+}
+
+} // namespace
