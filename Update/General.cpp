@@ -16,6 +16,8 @@
 #include <stdio.h>
 #include <string.h>
 
+HostNameLookup g_hostNameLookup = gethostname;
+
 namespace {
 // In-house libraries copied from the install folder, in this order.
 const char* const kLibraries[] = {
@@ -105,7 +107,7 @@ bool FindShare(const char* settings, char* sharePath, char* serverName) {
             // A server serves its own share.
             char hostName[kPathBufferSize];
             memset(hostName, 0, sizeof hostName);
-            if (gethostname(hostName, static_cast<int>(sizeof hostName)) != 0) {
+            if (g_hostNameLookup(hostName, static_cast<int>(sizeof hostName)) != 0) {
                 // Command files that name no server would not work.
                 WRITE_LOG("サーバ救済措置失敗.");
                 return false;

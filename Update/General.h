@@ -16,3 +16,8 @@ int AlwaysOverwrite(const char* targetPath);
 // Copies one file with the shell; an existing target is replaced without a
 // question. True when the shell reports success.
 bool ShellCopyFile(const char* source, const char* destination, HWND owner);
+
+// How the update asks for the local host name when the settings name no
+// server (gethostname); replaceable so that a failing lookup can be tested.
+typedef int(WINAPI* HostNameLookup)(char* name, int length);
+extern HostNameLookup g_hostNameLookup;

@@ -1,0 +1,782 @@
+// The update procedure end to end: UpdateWorker on a thread of its own over
+// real feature and install folders, with a window of this test as the main
+// window that receives the completion message, and the log it leaves.
+#include <gtest/gtest.h>
+
+#include "Framework.h"
+#include "General.h"
+#include "GeneratedFiles.h"
+#include "Globals.h"
+#include "Payload.h"
+#include "TestSupport.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <algorithm>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kLibraries[] = {
+    "UserGate.dll", "Octlapi.dll", "blkio.dll",    "KeyRoute.dll", "NETLK16.DLL",
+    "netlk32.dll",  "ctlapi.dll",  "CfgStore.dll", "HostBind.dll",
+};
+
+struct LogRecord {
+    std::string date;
+    std::string file;
+    int line = 0;
+    std::string thread;
+    std::string message;
+};
+
+// "[YYYY/MM/DD hh:mm:ss] General.cpp LINE TID : message" per line.
+std::vector<LogRecord> ReadLog(const std::string& path) {
+    std::vector<LogRecord> records;
+    std::string text = ts::ReadBytes(path);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 2;
+        LogRecord r;
+        size_t close = line.find("] ");
+        size_t sep = line.find(" : ");
+        if (line.empty() || line[0] != '[' || close != 20 || sep == std::string::npos) {
+            r.message = "<malformed> " + line;
+            records.push_back(r);
+            continue;
+        }
+        r.date = line.substr(1, 19);
+        char file[64] = {};
+        char thread[16] = {};
+        if (sscanf(line.substr(22, sep - 22).c_str(), "%63s %d %15s", file, &r.line, thread) != 3)
+            r.message = "<malformed> ";
+        r.file = file;
+        r.thread = thread;
+        r.message += line.substr(sep + 3);
+        records.push_back(r);
+    }
+    return records;
+}
+
+std::vector<std::string> Messages(const std::vector<LogRecord>& records) {
+    std::vector<std::string> m;
+    for (const LogRecord& r : records)
+        m.push_back(r.message);
+    return m;
+}
+
+// The window that stands in for the main dialog: it records every
+// completion message it receives.
+std::vector<std::pair<WPARAM, LPARAM>> g_finished;
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_UPDATE_FINISHED) {
+        g_finished.push_back({wParam, lParam});
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+DWORD WINAPI WorkerEntry(void* param) {
+    return UpdateWorker(param);
+}
+
+std::string IniValue(const std::string& file, const char* section, const char* key) {
+    char value[1024];
+    GetPrivateProfileStringA(section, key, "<missing>", value, sizeof value, file.c_str());
+    return value;
+}
+
+struct RunResult {
+    size_t messages = 0;
+    WPARAM flag = 99;
+    LPARAM lParam = 99;
+    std::vector<LogRecord> log;
+    double seconds = 0;
+};
+
+class UpdateRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root_ = ts::ScratchDir(std::string("worker-") + name);
+        SetFolders(root_ + "\\App\\bin", root_ + "\\App\\WU");
+        temp_ = root_ + "\\tmp";
+        ASSERT_TRUE(ts::MakeDirs(temp_));
+        SaveEnv("TMP", savedTmp_);
+        SaveEnv("TEMP", savedTemp_);
+        SetEnvironmentVariableA("TMP", temp_.c_str());
+        SetEnvironmentVariableA("TEMP", temp_.c_str());
+        snprintf(g_logPath, sizeof g_logPath, "%s\\Update_Log.txt", temp_.c_str());
+
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = MainWindowProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "UpdateWorkerTestMain";
+        RegisterClassA(&wc);
+        window_ = CreateWindowA("UpdateWorkerTestMain", "main", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(nullptr, window_);
+        g_mainWindow = window_;
+    }
+
+    void TearDown() override {
+        if (window_ != nullptr)
+            DestroyWindow(window_);
+        g_mainWindow = nullptr;
+        RestoreEnv("TMP", savedTmp_);
+        RestoreEnv("TEMP", savedTemp_);
+        if (!HasFailure())
+            ts::RemoveTree(root_);
+    }
+
+    static void SaveEnv(const char* name, std::string& value) {
+        char buffer[4096];
+        DWORD n = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+        value.assign(buffer, n < sizeof buffer ? n : 0);
+    }
+    static void RestoreEnv(const char* name, const std::string& value) {
+        SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+    }
+
+    // install: the install folder as the registry gives it; feature: the
+    // feature folder as start-up derives it.
+    void SetFolders(const std::string& install, const std::string& feature) {
+        install_ = install;
+        feature_ = feature;
+        ASSERT_TRUE(ts::MakeDirs(install_));
+        ASSERT_TRUE(ts::MakeDirs(feature_));
+        ASSERT_LT(install_.size() + 1, sizeof g_installPath);
+        ASSERT_LT(feature_.size(), sizeof g_featureFolder);
+        snprintf(g_installPath, sizeof g_installPath, "%s\\", install_.c_str());
+        snprintf(g_featureFolder, sizeof g_featureFolder, "%s", feature_.c_str());
+    }
+
+    std::string F(const std::string& name) const {
+        std::string f = feature_;
+        if (f.back() != '\\')
+            f += "\\";
+        return f + name;
+    }
+    std::string I(const std::string& name) const { return install_ + "\\" + name; }
+
+    void WritePatchJob(const std::string& content) {
+        ASSERT_TRUE(ts::WriteBytes(F("patchjob.ini"), content));
+    }
+
+    // Runs the worker on its own thread, pumping this thread's messages
+    // until it has ended and a while after, and collects what arrived.
+    RunResult Run(int mode) {
+        g_operationMode = mode;
+        g_finished.clear();
+        RunResult result;
+        LARGE_INTEGER frequency, start, stop;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        HANDLE thread = CreateThread(nullptr, 0, WorkerEntry, nullptr, 0, nullptr);
+        EXPECT_NE(nullptr, thread);
+        if (thread == nullptr)
+            return result;
+        DWORD deadline = GetTickCount() + 60000;
+        bool ended = false;
+        DWORD endedAt = 0;
+        for (;;) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            if (!ended && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) {
+                ended = true;
+                endedAt = GetTickCount();
+                QueryPerformanceCounter(&stop);
+            }
+            // Anything posted late would still arrive within this grace time.
+            if (ended && GetTickCount() - endedAt > 200)
+                break;
+            if (GetTickCount() > deadline) {
+                ADD_FAILURE() << "the worker did not end";
+                TerminateThread(thread, 1);
+                break;
+            }
+            MsgWaitForMultipleObjects(1, &thread, FALSE, 20, QS_ALLINPUT);
+        }
+        CloseHandle(thread);
+        result.seconds = static_cast<double>(stop.QuadPart - start.QuadPart) /
+                         static_cast<double>(frequency.QuadPart);
+        result.messages = g_finished.size();
+        if (!g_finished.empty()) {
+            result.flag = g_finished[0].first;
+            result.lParam = g_finished[0].second;
+        }
+        result.log = ReadLog(g_logPath);
+        return result;
+    }
+
+    // Every record names General.cpp and the worker's thread, not this one.
+    void ExpectWorkerRecords(const RunResult& r) {
+        char self[16];
+        snprintf(self, sizeof self, "%lx", GetCurrentThreadId());
+        std::string worker = r.log.empty() ? "" : r.log[0].thread;
+        for (const LogRecord& rec : r.log) {
+            EXPECT_EQ("General.cpp", rec.file) << rec.message;
+            EXPECT_GT(rec.line, 0);
+            EXPECT_EQ(worker, rec.thread);
+            EXPECT_NE(self, rec.thread);
+            EXPECT_EQ('/', rec.date[4]);
+        }
+    }
+
+    std::string Tmp() const { return temp_ + "\\Update.tmp"; }
+
+    std::string root_;
+    std::string install_;
+    std::string feature_;
+    std::string temp_;
+    std::string savedTmp_;
+    std::string savedTemp_;
+    HWND window_ = nullptr;
+};
+
+// The records of a successful run with TLX_SHARE set.
+std::vector<std::string> SuccessRecords(const std::string& tmp, const std::string& feature,
+                                        const std::string& share, const std::string& server,
+                                        bool serverMode) {
+    std::string f = feature + "\\";
+    return {
+        "テンポラリ " + tmp + " 生成.",
+        "出力結果 1 .",
+        "展開先フォルダ " + feature + " .",
+        "TLX共有フォルダ " + share + " .",
+        "サーバ " + server + " .",
+        f + "patchjob.ini の書き換え.",
+        serverMode ? f + "patchcliXP.bat の生成." : f + "patchrun.bat の書き換え.",
+        "旧 " + f + "patchjob.vbe .",
+        "新 " + f + "patchjob.vb_ .",
+        "旧 " + f + "AlertKey.exe .",
+        "新 " + f + "AlertKey.ex_ .",
+    };
+}
+
+const char kPatchJobWithTlx[] = "; Windows Update 支援機能の設定\r\n"
+                                "[General]\r\n"
+                                "Name=支援機能\r\n"
+                                "Interval=60\r\n"
+                                "[SUS]\r\n"
+                                "TLX_SHARE=\\\\srv01\\share2$\r\n"
+                                "Schedule=03:00\r\n"
+                                "[WU]\r\n"
+                                "WU_CMD=patchjob.vbe\r\n"
+                                "Retry=3\r\n"
+                                "[Extra]\r\n"
+                                "Key=Value\r\n";
+
+std::string ClientArchiveFile(const char* name) {
+    return ts::ReadBytes(ts::BuildFile(std::string("Update/res/payload/client/") + name));
+}
+
+} // namespace
+
+// ---- successful runs ----
+
+TEST_F(UpdateRun, ClientRunWritesTheElevenRecordsAndTheFiles) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::WriteBytes(F("patchjob.vbe"), "old script"));
+    ASSERT_TRUE(ts::WriteBytes(F("AlertKey.exe"), "old program"));
+    ASSERT_TRUE(ts::WriteBytes(F("patchrun.bat"), "line one\r\nline two\r\nline three\r\n"));
+    ASSERT_TRUE(ts::WriteBytes(F("PatchHub.exe"), "older hub"));
+
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(1u, r.flag);
+    EXPECT_EQ(0, r.lParam);
+    EXPECT_EQ(SuccessRecords(Tmp(), feature_, "\\\\srv01\\share2$", "srv01", false),
+              Messages(r.log));
+    ExpectWorkerRecords(r);
+    printf("whole client update: %.3f s\n", r.seconds);
+
+    // The client payload, resource 130, written out and unpacked.
+    EXPECT_EQ(ts::ReadBytes(ts::BuildFile("Update/res/payload/client.fpk")), ts::ReadBytes(Tmp()));
+    EXPECT_EQ(ClientArchiveFile("PatchHub.exe"), ts::ReadBytes(F("PatchHub.exe")));
+    EXPECT_EQ(ClientArchiveFile("WUDetect.bat"), ts::ReadBytes(F("WUDetect.bat")));
+    EXPECT_TRUE(ts::Exists(F("WSUS.txt")));
+
+    EXPECT_EQ("CMD /C \\\\srv01\\TALMEROWU$\\patchcliXP.bat\r\n", ts::ReadBytes(F("patchrun.bat")));
+    EXPECT_FALSE(ts::Exists(F("patchcliXP.bat")));
+    EXPECT_FALSE(ts::Exists(F("patchcli2000.bat")));
+
+    std::string ini = F("patchjob.ini");
+    EXPECT_EQ("\\\\srv01\\share2$", IniValue(ini, "SUS", "TLX_SHARE"));
+    EXPECT_EQ("\\\\srv01\\share2$", IniValue(ini, "SUS", "SUS_SHARE"));
+    EXPECT_EQ("patchcliXP.bat", IniValue(ini, "WU", "WU_CMD"));
+    EXPECT_EQ("支援機能", IniValue(ini, "General", "Name"));
+    EXPECT_EQ("60", IniValue(ini, "General", "Interval"));
+    EXPECT_EQ("03:00", IniValue(ini, "SUS", "Schedule"));
+    EXPECT_EQ("3", IniValue(ini, "WU", "Retry"));
+    EXPECT_EQ("Value", IniValue(ini, "Extra", "Key"));
+    EXPECT_NE(std::string::npos, ts::ReadBytes(ini).find("; Windows Update 支援機能の設定"));
+
+    EXPECT_EQ("srv01", IniValue(F("PatchSvc.ini"), "WSUS", "Server"));
+    EXPECT_EQ("8530", IniValue(F("PatchSvc.ini"), "WSUS", "Port"));
+
+    EXPECT_FALSE(ts::Exists(F("patchjob.vbe")));
+    EXPECT_EQ("old script", ts::ReadBytes(F("patchjob.vb_")));
+    EXPECT_FALSE(ts::Exists(F("AlertKey.exe")));
+    EXPECT_EQ("old program", ts::ReadBytes(F("AlertKey.ex_")));
+}
+
+TEST_F(UpdateRun, ServerRunWritesTheCommandFilesAndItsCopy) {
+    // A feature folder with blanks, as the CD line has to cope with.
+    SetFolders(root_ + "\\Program Files\\TALMERO Pro\\bin",
+               root_ + "\\Program Files\\TALMERO Pro\\WU");
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::WriteBytes(F("patchcli2000.bat"), "an older copy that is much longer\r\n"));
+
+    RunResult r = Run(kModeServer);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(1u, r.flag);
+    EXPECT_EQ(SuccessRecords(Tmp(), feature_, "\\\\srv01\\share2$", "srv01", true),
+              Messages(r.log));
+    ExpectWorkerRecords(r);
+    printf("whole server update: %.3f s\n", r.seconds);
+
+    EXPECT_EQ(ts::ReadBytes(ts::BuildFile("Update/res/payload/server.fpk")), ts::ReadBytes(Tmp()));
+    EXPECT_TRUE(ts::Exists(F("ReadMeSrv.txt")));
+    EXPECT_FALSE(ts::Exists(F("ReadMeCli.txt")));
+    std::string expected = "\\\\srv01\\TALMEROWU$\\cfgpull.exe\r\n"
+                           "CD \"" +
+                           feature_ +
+                           "\"\r\n"
+                           "patchrun.vbe START\r\n"
+                           "PatchHub.exe /HubReach\r\n"
+                           "PatchHub.exe /HubNowUpdate\r\n"
+                           "PatchHub.exe /HubInst\r\n"
+                           "patchrun.vbe END\r\n";
+    EXPECT_EQ(expected, ts::ReadBytes(F("patchcliXP.bat")));
+    EXPECT_EQ(expected, ts::ReadBytes(F("patchcli2000.bat")));
+    EXPECT_FALSE(ts::Exists(F("patchrun.bat")));
+    EXPECT_EQ("srv01", IniValue(F("PatchSvc.ini"), "WSUS", "Server"));
+    EXPECT_EQ("patchcliXP.bat", IniValue(F("patchjob.ini"), "WU", "WU_CMD"));
+}
+
+TEST_F(UpdateRun, SusShareIsPointedAtTheFeatureShare) {
+    WritePatchJob("[SUS]\r\nTLX_SHARE=\r\nSUS_SHARE=\\\\srv01\\SUSSHARE\r\n");
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(1u, r.flag);
+    std::vector<std::string> m = Messages(r.log);
+    ASSERT_EQ(12u, m.size());
+    EXPECT_EQ("TLX共有フォルダ  .", m[3]);
+    EXPECT_EQ("TLX共有フォルダ \\\\srv01\\TALMEROWU$ .", m[4]);
+    EXPECT_EQ("サーバ srv01 .", m[5]);
+    EXPECT_EQ("\\\\srv01\\TALMEROWU$", IniValue(F("patchjob.ini"), "SUS", "SUS_SHARE"));
+    EXPECT_EQ("\\\\srv01\\TALMEROWU$", IniValue(F("patchjob.ini"), "SUS", "TLX_SHARE"));
+    EXPECT_EQ("CMD /C \\\\srv01\\TALMEROWU$\\patchcliXP.bat\r\n", ts::ReadBytes(F("patchrun.bat")));
+}
+
+TEST_F(UpdateRun, ServerWithoutShareUsesItsOwnHostName) {
+    WSADATA data;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 0), &data));
+    char host[260] = {};
+    ASSERT_EQ(0, gethostname(host, sizeof host));
+    RunResult r = Run(kModeServer);
+    WSACleanup();
+
+    std::string share = std::string("\\\\") + host + "\\TALMEROWU$";
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(1u, r.flag);
+    std::vector<std::string> m = Messages(r.log);
+    ASSERT_EQ(13u, m.size());
+    EXPECT_EQ("TLX共有フォルダ  .", m[3]);
+    EXPECT_EQ("救済措置失敗.", m[4]);
+    EXPECT_EQ("TLX共有フォルダ " + share + " .", m[5]);
+    EXPECT_EQ(std::string("サーバ ") + host + " .", m[6]);
+    // No patchjob.ini before: the writes create it.
+    EXPECT_EQ(share, IniValue(F("patchjob.ini"), "SUS", "SUS_SHARE"));
+    EXPECT_EQ(share, IniValue(F("patchjob.ini"), "SUS", "TLX_SHARE"));
+    EXPECT_EQ("patchcliXP.bat", IniValue(F("patchjob.ini"), "WU", "WU_CMD"));
+    EXPECT_EQ(host, IniValue(F("PatchSvc.ini"), "WSUS", "Server"));
+    EXPECT_EQ(share + "\\cfgpull.exe\r\n",
+              ts::ReadBytes(F("patchcliXP.bat")).substr(0, share.size() + 14));
+}
+
+TEST_F(UpdateRun, RenamesKeepAnExistingBackup) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::WriteBytes(F("patchjob.vbe"), "current script"));
+    ASSERT_TRUE(ts::WriteBytes(F("patchjob.vb_"), "earlier backup"));
+    ASSERT_TRUE(ts::WriteBytes(F("AlertKey.exe"), "old program"));
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.flag);
+    EXPECT_EQ(SuccessRecords(Tmp(), feature_, "\\\\srv01\\share2$", "srv01", false),
+              Messages(r.log));
+    EXPECT_EQ("current script", ts::ReadBytes(F("patchjob.vbe")));
+    EXPECT_EQ("earlier backup", ts::ReadBytes(F("patchjob.vb_")));
+    EXPECT_EQ("old program", ts::ReadBytes(F("AlertKey.ex_")));
+    EXPECT_FALSE(ts::Exists(F("AlertKey.exe")));
+}
+
+TEST_F(UpdateRun, LibrariesAreCopiedWhenPresent) {
+    WritePatchJob(kPatchJobWithTlx);
+    // Present in the install folder: 1, 5 and 9; an older copy of 5 in the
+    // feature folder.
+    ASSERT_TRUE(ts::WriteBytes(I("UserGate.dll"), "UserGate 2.0"));
+    ASSERT_TRUE(ts::WriteBytes(I("NETLK16.DLL"), "NETLK16 2.0"));
+    ASSERT_TRUE(ts::WriteBytes(I("HostBind.dll"), "HostBind 2.0"));
+    ASSERT_TRUE(ts::WriteBytes(F("NETLK16.DLL"), "NETLK16 1.0 with more bytes"));
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(1u, r.flag);
+    EXPECT_EQ(11u, r.log.size());
+    EXPECT_EQ("UserGate 2.0", ts::ReadBytes(F("UserGate.dll")));
+    EXPECT_EQ("NETLK16 2.0", ts::ReadBytes(F("NETLK16.DLL")));
+    EXPECT_EQ("HostBind 2.0", ts::ReadBytes(F("HostBind.dll")));
+    for (const char* library : kLibraries) {
+        bool present = strcmp(library, "UserGate.dll") == 0 ||
+                       strcmp(library, "NETLK16.DLL") == 0 || strcmp(library, "HostBind.dll") == 0;
+        EXPECT_EQ(present, ts::Exists(F(library))) << library;
+    }
+}
+
+TEST_F(UpdateRun, RunsOnTheFrameworkWorkerThread) {
+    WritePatchJob(kPatchJobWithTlx);
+    g_operationMode = kModeClient;
+    g_finished.clear();
+    ASSERT_TRUE(BeginWorkerThread(UpdateWorker, nullptr));
+    DWORD deadline = GetTickCount() + 60000;
+    MSG msg;
+    while (g_finished.empty() && GetTickCount() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    }
+    Sleep(200);
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    ASSERT_EQ(1u, g_finished.size());
+    EXPECT_EQ(1u, g_finished[0].first);
+    EXPECT_EQ(0, g_finished[0].second);
+}
+
+// ---- failures ----
+
+TEST_F(UpdateRun, PayloadNotWritten) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::WriteBytes(Tmp(), "held"));
+    HANDLE held = CreateFileA(Tmp().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    RunResult r = Run(kModeClient);
+    CloseHandle(held);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ((std::vector<std::string>{"テンポラリ " + Tmp() + " 生成.", "出力結果 0 .",
+                                        "ファイル生成失敗."}),
+              Messages(r.log));
+    EXPECT_FALSE(ts::Exists(F("WSUS.txt")));
+    EXPECT_FALSE(ts::Exists(F("PatchHub.exe")));
+}
+
+TEST_F(UpdateRun, TemporaryPathThatCannotBeFormed) {
+    std::string longTemp = "C:\\" + std::string(250, 't');
+    SetEnvironmentVariableA("TMP", longTemp.c_str());
+    SetEnvironmentVariableA("TEMP", longTemp.c_str());
+    WritePatchJob(kPatchJobWithTlx);
+    RunResult r = Run(kModeServer);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ((std::vector<std::string>{"テンポラリ  生成.", "出力結果 0 .", "ファイル生成失敗."}),
+              Messages(r.log));
+    EXPECT_FALSE(ts::Exists(F("WSUS.txt")));
+}
+
+TEST_F(UpdateRun, UnpackFailureRemovesTheMarkerItBrought) {
+    WritePatchJob(kPatchJobWithTlx);
+    // WUDetect.bat comes after WSUS.txt in the archive; held open, it cannot
+    // be replaced, so the unpack fails with the marker already written.
+    ASSERT_TRUE(ts::WriteBytes(F("WUDetect.bat"), "held"));
+    HANDLE held =
+        CreateFileA(F("WUDetect.bat").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    RunResult r = Run(kModeClient);
+    CloseHandle(held);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ((std::vector<std::string>{"テンポラリ " + Tmp() + " 生成.", "出力結果 1 .",
+                                        "展開先フォルダ " + feature_ + " .", "展開に失敗 -1 .",
+                                        F("WSUS.txt") + " を削除."}),
+              Messages(r.log));
+    ExpectWorkerRecords(r);
+    EXPECT_FALSE(ts::Exists(F("WSUS.txt")));
+    // Nothing else is undone.
+    EXPECT_TRUE(ts::Exists(F("PatchHub.exe")));
+}
+
+TEST_F(UpdateRun, ClientWithoutShareFails) {
+    // No patchjob.ini at all.
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ((std::vector<std::string>{"テンポラリ " + Tmp() + " 生成.", "出力結果 1 .",
+                                        "展開先フォルダ " + feature_ + " .", "TLX共有フォルダ  .",
+                                        "救済措置失敗.", F("WSUS.txt") + " を削除."}),
+              Messages(r.log));
+    // The read-only marker is gone; the payload's other files stay.
+    EXPECT_FALSE(ts::Exists(F("WSUS.txt")));
+    EXPECT_TRUE(ts::Exists(F("PatchHub.exe")));
+    EXPECT_TRUE(ts::Exists(F("Version.txt")));
+    EXPECT_FALSE(ts::Exists(F("patchjob.ini")));
+    EXPECT_FALSE(ts::Exists(F("patchrun.bat")));
+}
+
+TEST_F(UpdateRun, AMarkerThatWasThereBeforeStays) {
+    // Start-up refuses such a folder; should the worker meet one anyway, the
+    // marker is not its to remove.
+    ASSERT_TRUE(ts::WriteBytes(F("WSUS.txt"), "earlier marker"));
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ(5u, r.log.size());
+    EXPECT_TRUE(ts::Exists(F("WSUS.txt")));
+}
+
+int WINAPI NoHostName(char*, int) {
+    WSASetLastError(WSANOTINITIALISED);
+    return SOCKET_ERROR;
+}
+
+TEST_F(UpdateRun, ServerWithoutShareAndWithoutHostNameFails) {
+    g_hostNameLookup = NoHostName;
+    RunResult r = Run(kModeServer);
+    g_hostNameLookup = gethostname;
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ((std::vector<std::string>{"テンポラリ " + Tmp() + " 生成.", "出力結果 1 .",
+                                        "展開先フォルダ " + feature_ + " .", "TLX共有フォルダ  .",
+                                        "救済措置失敗.", "サーバ救済措置失敗.",
+                                        F("WSUS.txt") + " を削除."}),
+              Messages(r.log));
+    EXPECT_FALSE(ts::Exists(F("patchcliXP.bat")));
+    EXPECT_FALSE(ts::Exists(F("PatchSvc.ini")));
+    EXPECT_FALSE(ts::Exists(F("WSUS.txt")));
+}
+
+TEST_F(UpdateRun, SettingsWriteFailureGoesOn) {
+    WritePatchJob(kPatchJobWithTlx);
+    // A folder where PatchSvc.ini would go: its writes fail unnoticed.
+    ASSERT_TRUE(ts::MakeDirs(F("PatchSvc.ini")));
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(1u, r.flag);
+    EXPECT_EQ(11u, r.log.size());
+    EXPECT_TRUE(ts::Exists(F("WSUS.txt")));
+}
+
+TEST_F(UpdateRun, PatchRunBatCannotBeCreated) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::MakeDirs(F("patchrun.bat")));
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    std::vector<std::string> m = Messages(r.log);
+    ASSERT_EQ(9u, m.size());
+    EXPECT_EQ(F("patchrun.bat") + " の書き換え.", m[6]);
+    EXPECT_EQ(F("patchrun.bat") + " 生成失敗.", m[7]);
+    EXPECT_EQ(F("WSUS.txt") + " を削除.", m[8]);
+    EXPECT_FALSE(ts::Exists(F("PatchSvc.ini")));
+}
+
+TEST_F(UpdateRun, PatchCliXpBatCannotBeCreated) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::MakeDirs(F("patchcliXP.bat")));
+    RunResult r = Run(kModeServer);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    std::vector<std::string> m = Messages(r.log);
+    ASSERT_EQ(9u, m.size());
+    EXPECT_EQ(F("patchcliXP.bat") + " の生成.", m[6]);
+    EXPECT_EQ(F("patchcliXP.bat") + " 生成失敗.", m[7]);
+    EXPECT_EQ(F("WSUS.txt") + " を削除.", m[8]);
+    EXPECT_FALSE(ts::Exists(F("patchcli2000.bat")));
+}
+
+TEST_F(UpdateRun, CopyToPatchCli2000Fails) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::WriteBytes(F("patchcli2000.bat"), "held"));
+    HANDLE held = CreateFileA(F("patchcli2000.bat").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    RunResult r = Run(kModeServer);
+    CloseHandle(held);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    std::vector<std::string> m = Messages(r.log);
+    ASSERT_EQ(9u, m.size());
+    EXPECT_EQ(F("patchcliXP.bat") + " の生成.", m[6]);
+    EXPECT_EQ("ファイルコピー失敗.", m[7]);
+    EXPECT_EQ(F("WSUS.txt") + " を削除.", m[8]);
+    EXPECT_EQ("held", ts::ReadBytes(F("patchcli2000.bat")));
+}
+
+TEST_F(UpdateRun, FeatureFolderTooLongForItsFiles) {
+    // 247 bytes: the unpack still fits (with WSUS.txt), patchjob.ini does not.
+    std::string feature = root_ + "\\";
+    feature += std::string(247 - feature.size(), 'w');
+    ASSERT_EQ(247u, feature.size());
+    SetFolders(root_ + "\\bin", feature);
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ((std::vector<std::string>{"テンポラリ " + Tmp() + " 生成.", "出力結果 1 .",
+                                        "展開先フォルダ " + feature_ + " .",
+                                        "パス生成失敗 patchjob.ini .", F("WSUS.txt") + " を削除."}),
+              Messages(r.log));
+    EXPECT_FALSE(ts::Exists(F("WSUS.txt")));
+}
+
+TEST_F(UpdateRun, ServerNameTooLongForTheSharePath) {
+    std::string server(250, 's');
+    WritePatchJob("[SUS]\r\nSUS_SHARE=\\\\" + server + "\\old\r\n");
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    EXPECT_EQ(
+        (std::vector<std::string>{"テンポラリ " + Tmp() + " 生成.", "出力結果 1 .",
+                                  "展開先フォルダ " + feature_ + " .", "TLX共有フォルダ  .",
+                                  "共有パス生成失敗 " + server + " .", F("WSUS.txt") + " を削除."}),
+        Messages(r.log));
+    // Nothing was written with a cut share path.
+    EXPECT_EQ("<missing>", IniValue(F("patchjob.ini"), "WU", "WU_CMD"));
+}
+
+// A command file on a full disk: patchrun.bat and patchcliXP.bat in this
+// folder are links to /dev/full, made by the test's fixture.
+TEST_F(UpdateRun, CommandFileWriteFailsOnAFullDisk) {
+    std::string full = ts::BuildFile("tests/update-full-disk");
+    // The links name no file that Wine can give attributes for; they are
+    // listed all the same.
+    std::vector<std::string> links = ts::ListDir(full);
+    ASSERT_NE(links.end(), std::find(links.begin(), links.end(), "patchrun.bat"))
+        << "fixture update_full_disk_links missing";
+    for (int mode : {kModeClient, kModeServer}) {
+        const char* bat = mode == kModeClient ? "patchrun.bat" : "patchcliXP.bat";
+        SetFolders(install_, full);
+        // Only the links stay from one run to the next.
+        for (const std::string& name : ts::ListDir(full)) {
+            if (name != "patchrun.bat" && name != "patchcliXP.bat")
+                ts::RemoveTree(full + "\\" + name);
+        }
+        WritePatchJob(kPatchJobWithTlx);
+        RunResult r = Run(mode);
+        EXPECT_EQ(1u, r.messages);
+        EXPECT_EQ(0u, r.flag) << bat;
+        std::vector<std::string> m = Messages(r.log);
+        ASSERT_EQ(9u, m.size()) << bat;
+        EXPECT_EQ(F(bat) + " 生成失敗.", m[7]);
+        EXPECT_EQ(F("WSUS.txt") + " を削除.", m[8]);
+        EXPECT_FALSE(ts::Exists(F("PatchSvc.ini")));
+        ts::RemoveTree(g_logPath);
+    }
+}
+
+// ---- the pieces ----
+
+TEST(AlwaysOverwrite, AnswersYes) {
+    EXPECT_EQ(6, AlwaysOverwrite("C:\\any\\file.txt"));
+    EXPECT_EQ(6, AlwaysOverwrite(""));
+}
+
+TEST(ShellCopyFile, CopiesReplacesAndCreatesTheFolder) {
+    std::string dir = ts::ScratchDir("shell-copy");
+    ASSERT_TRUE(ts::WriteBytes(dir + "\\a.txt", "content"));
+    EXPECT_TRUE(ShellCopyFile((dir + "\\a.txt").c_str(), (dir + "\\b.txt").c_str(), nullptr));
+    EXPECT_EQ("content", ts::ReadBytes(dir + "\\b.txt"));
+    ASSERT_TRUE(ts::WriteBytes(dir + "\\a.txt", "new"));
+    EXPECT_TRUE(ShellCopyFile((dir + "\\a.txt").c_str(), (dir + "\\b.txt").c_str(), nullptr));
+    EXPECT_EQ("new", ts::ReadBytes(dir + "\\b.txt"));
+    EXPECT_TRUE(ShellCopyFile((dir + "\\a.txt").c_str(), (dir + "\\sub\\c.txt").c_str(), nullptr));
+    EXPECT_EQ("new", ts::ReadBytes(dir + "\\sub\\c.txt"));
+    EXPECT_FALSE(
+        ShellCopyFile((dir + "\\missing.txt").c_str(), (dir + "\\d.txt").c_str(), nullptr));
+    EXPECT_FALSE(ts::Exists(dir + "\\d.txt"));
+    ts::RemoveTree(dir);
+}
+
+TEST(GeneratedFiles, WorkedExampleByteForByte) {
+    std::string dir = ts::ScratchDir("generated-example");
+    std::string xp = dir + "\\patchcliXP.bat";
+    ASSERT_EQ(1, WritePatchCliXpBat(xp.c_str(), "SRV01", "D:\\App\\WU"));
+    EXPECT_EQ("\\\\SRV01\\TALMEROWU$\\cfgpull.exe\r\n"
+              "CD \"D:\\App\\WU\"\r\n"
+              "patchrun.vbe START\r\n"
+              "PatchHub.exe /HubReach\r\n"
+              "PatchHub.exe /HubNowUpdate\r\n"
+              "PatchHub.exe /HubInst\r\n"
+              "patchrun.vbe END\r\n",
+              ts::ReadBytes(xp));
+    std::string run = dir + "\\patchrun.bat";
+    ASSERT_EQ(1, WritePatchRunBat(run.c_str(), "SRV01"));
+    EXPECT_EQ("CMD /C \\\\SRV01\\TALMEROWU$\\patchcliXP.bat\r\n", ts::ReadBytes(run));
+
+    // An empty server name and a folder that ends in a backslash.
+    ASSERT_EQ(1, WritePatchCliXpBat(xp.c_str(), "", "D:\\App WU\\"));
+    EXPECT_EQ("\\\\\\TALMEROWU$\\cfgpull.exe\r\n"
+              "CD \"D:\\App WU\\\"\r\n"
+              "patchrun.vbe START\r\n"
+              "PatchHub.exe /HubReach\r\n"
+              "PatchHub.exe /HubNowUpdate\r\n"
+              "PatchHub.exe /HubInst\r\n"
+              "patchrun.vbe END\r\n",
+              ts::ReadBytes(xp));
+
+    // Not creatable: a folder of that name.
+    ASSERT_TRUE(ts::MakeDirs(dir + "\\sub.bat"));
+    EXPECT_EQ(0, WritePatchRunBat((dir + "\\sub.bat").c_str(), "SRV01"));
+    EXPECT_EQ(0, WritePatchCliXpBat((dir + "\\sub.bat").c_str(), "SRV01", "D:\\App\\WU"));
+    ts::RemoveTree(dir);
+}
+
+TEST(GeneratedFiles, CommandFilesAreNotSharedWhileWritten) {
+    std::string dir = ts::ScratchDir("generated-sharing");
+    std::string run = dir + "\\patchrun.bat";
+    ASSERT_TRUE(ts::WriteBytes(run, "x"));
+    HANDLE reader = CreateFileA(run.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    // Another open handle, whatever its sharing, keeps a no-sharing open out.
+    EXPECT_EQ(0, WritePatchRunBat(run.c_str(), "SRV01"));
+    CloseHandle(reader);
+    EXPECT_EQ("x", ts::ReadBytes(run));
+    ts::RemoveTree(dir);
+}
+
+TEST(GeneratedFiles, PatchJobIniWithoutFileGetsAllThreeKeys) {
+    std::string dir = ts::ScratchDir("generated-ini");
+    std::string ini = dir + "\\patchjob.ini";
+    RewritePatchJobIni(ini.c_str(), "\\\\HOST\\TALMEROWU$");
+    EXPECT_EQ("\\\\HOST\\TALMEROWU$", IniValue(ini, "SUS", "SUS_SHARE"));
+    EXPECT_EQ("\\\\HOST\\TALMEROWU$", IniValue(ini, "SUS", "TLX_SHARE"));
+    EXPECT_EQ("patchcliXP.bat", IniValue(ini, "WU", "WU_CMD"));
+    char value[kProfileValueSize];
+    ReadTlxShare(ini.c_str(), value);
+    EXPECT_STREQ("\\\\HOST\\TALMEROWU$", value);
+    ReadSusShare((dir + "\\missing.ini").c_str(), value);
+    EXPECT_STREQ("", value);
+
+    // A long value is cut to 259 bytes.
+    ASSERT_TRUE(ts::WriteBytes(ini, "[sus]\r\ntlx_share=" + std::string(300, 'v') + "\r\n"));
+    ReadTlxShare(ini.c_str(), value);
+    EXPECT_EQ(259u, strlen(value));
+
+    WritePatchSvcIni((dir + "\\PatchSvc.ini").c_str(), "");
+    EXPECT_EQ("", IniValue(dir + "\\PatchSvc.ini", "WSUS", "Server"));
+    EXPECT_EQ("8530", IniValue(dir + "\\PatchSvc.ini", "WSUS", "Port"));
+    ts::RemoveTree(dir);
+}
