@@ -6,3 +6,6 @@ target_include_directories(pack_test_util PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/pac
 
 update_test(pack_longpath_test SOURCES pack/longpath_test.cpp TIMEOUT 120)
 target_link_libraries(pack_longpath_test PRIVATE pack_test_util)
+
+update_test(pack_unpack_test SOURCES pack/unpack_test.cpp TIMEOUT 300)
+target_link_libraries(pack_unpack_test PRIVATE pack_test_util)

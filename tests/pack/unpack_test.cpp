@@ -1,0 +1,595 @@
+// The Folder Pack unpacker on real archives and files under Wine: the
+// format's checks, every result code with what it leaves on disk, names that
+// would leave the destination, double-byte and long paths, truncation.
+#include <gtest/gtest.h>
+
+#include "LongPath.h"
+#include "Owners.h"
+#include "PackTestUtil.h"
+#include "TestSupport.h"
+#include "pack/FolderPack.h"
+#include "pack/FolderPackWriter.h"
+
+#include <string.h>
+#include <string>
+#include <vector>
+
+using namespace pt;
+
+namespace {
+
+// 2001-01-01 and 2010-06-15, as FILETIMEs.
+constexpr uint64_t kTimeA = 126227808000000000ull;
+constexpr uint64_t kTimeB = 129210912000000000ull;
+constexpr DWORD kNoReadOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+
+std::vector<std::string> g_overwriteCalls;
+int AnswerYes(const char* path) {
+    g_overwriteCalls.push_back(path);
+    return 6;
+}
+int AnswerNo(const char* path) {
+    g_overwriteCalls.push_back(path);
+    return 7;
+}
+
+struct ProgressCall {
+    int32_t item, count;
+    uint64_t done, total;
+    bool operator==(const ProgressCall& o) const {
+        return item == o.item && count == o.count && done == o.done && total == o.total;
+    }
+};
+std::vector<ProgressCall> g_progress;
+int RecordProgress(int32_t item, int32_t count, uint64_t done, uint64_t total) {
+    g_progress.push_back({item, count, done, total});
+    return 0;
+}
+
+class Unpack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = ts::ScratchDir("unpack");
+        dest_ = dir_ + "\\dest";
+        archive_ = dir_ + "\\a.fpk";
+        g_overwriteCalls.clear();
+        g_progress.clear();
+    }
+    void TearDown() override { ts::RemoveTree(dir_); }
+
+    int Run(const std::string& bytes, OverwriteCallback overwrite = AnswerYes,
+            ProgressCallback progress = nullptr) {
+        return RunInto(dest_, bytes, overwrite, progress);
+    }
+    int RunInto(const std::string& dest, const std::string& bytes,
+                OverwriteCallback overwrite = AnswerYes, ProgressCallback progress = nullptr) {
+        EXPECT_TRUE(ts::WriteBytes(archive_, bytes));
+        return ExtractFolderPack(dest.c_str(), archive_.c_str(), overwrite, progress);
+    }
+    std::string Read(const std::string& relative) {
+        std::string data;
+        EXPECT_TRUE(ReadFileAt(dest_ + "\\" + relative, data)) << relative;
+        return data;
+    }
+    // What the scratch folder holds besides the destination's contents.
+    std::vector<std::string> Outside() {
+        std::vector<std::string> all = Tree(dir_), out;
+        for (const std::string& e : all)
+            if (e.compare(0, 5, "dest\\") != 0 || e == "dest\\")
+                out.push_back(e);
+        return out;
+    }
+    // The content, attributes and times of a file as a record left it.
+    void ExpectStamped(const std::string& relative, DWORD attributes, uint64_t lastWrite) {
+        const std::string path = dest_ + "\\" + relative;
+        EXPECT_EQ(attributes & kNoReadOnlyHidden, AttributesAt(path) & kNoReadOnlyHidden)
+            << relative;
+        EXPECT_EQ(lastWrite, LastWriteAt(path)) << relative;
+    }
+    // A file that a failing record left: normal attribute, current times.
+    void ExpectUnstamped(const std::string& relative) {
+        const std::string path = dest_ + "\\" + relative;
+        EXPECT_EQ(0u, AttributesAt(path) & kNoReadOnlyHidden) << relative;
+        EXPECT_GT(LastWriteAt(path), Now() - 600000000ull) << relative;
+    }
+
+    std::string dir_, dest_, archive_;
+};
+
+// ---- the format ----
+
+TEST_F(Unpack, RecordCountZeroOrNegativeHoldsNothing) {
+    EXPECT_EQ(kFpOk, Run(Header(0) + "anything after the count is not read"));
+    EXPECT_EQ(kFpOk, Run(Header(-3) + FileRecord("a.txt", "x")));
+    EXPECT_EQ(kFpOk, Run(Header(INT32_MIN)));
+    EXPECT_FALSE(ts::Exists(dest_));
+}
+
+TEST_F(Unpack, HeaderValueIsNotChecked) {
+    EXPECT_EQ(kFpOk, Run(Header(1, 0xDEADBEEF) + FileRecord("a.txt", "x")));
+    EXPECT_EQ("x", Read("a.txt"));
+    EXPECT_EQ(kFpOk, Run(Header(1, 0) + FileRecord("b.txt", "y")));
+    EXPECT_EQ("y", Read("b.txt"));
+}
+
+TEST_F(Unpack, SignatureMustBeFolderPackAndNul) {
+    const std::string rest = U32(1000) + U32(1) + FileRecord("a.txt", "x");
+    EXPECT_EQ(kFpBadFormat, Run(std::string("Folder PackX", 12) + rest));
+    EXPECT_EQ(kFpBadFormat, Run(std::string("folder pack\0", 12) + rest));
+    EXPECT_EQ(kFpBadFormat, Run(std::string("Folder Pac\0\0", 12) + rest));
+    EXPECT_EQ(kFpBadFormat, Run(std::string("\0older Pack\0", 12) + rest));
+    EXPECT_FALSE(ts::Exists(dest_));
+}
+
+TEST_F(Unpack, HeaderCutShortIsTruncated) {
+    const std::string header = Header(1);
+    for (size_t n : {0u, 1u, 11u, 12u, 15u, 16u, 19u})
+        EXPECT_EQ(kFpTruncated, Run(header.substr(0, n))) << n;
+    EXPECT_FALSE(ts::Exists(dest_));
+}
+
+TEST_F(Unpack, UnknownRecordTagIsRefused) {
+    EXPECT_EQ(kFpBadFormat, Run(Header(2) + FileRecord("a.txt", "x") + "FILX" + U64(0)));
+    EXPECT_EQ("x", Read("a.txt"));
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + "FEND" + U32(0)));
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + "FPCK" + U32(0)));
+}
+
+TEST_F(Unpack, UnknownTagAmongChunksKeepsWhatWasWritten) {
+    const std::string first = Compressible(3000);
+    EXPECT_EQ(kFpBadFormat,
+              Run(Header(1) + FileHead("a.txt", 0x21, kTimeA, kTimeA, 6000) +
+                  CompressedChunk(first) + "FPCX" + U32(8) + U32(4) + "abcd" + End()));
+    EXPECT_EQ(first, Read("a.txt"));
+    ExpectUnstamped("a.txt");
+}
+
+TEST_F(Unpack, FolderRecordMustEndInFend) {
+    std::string record = FolderRecord("sub", 0x10, kTimeA, kTimeA);
+    record.replace(record.size() - 8, 4, "FENX");
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + record));
+    // The folder itself was made before the tag was read.
+    EXPECT_TRUE(AttributesAt(dest_ + "\\sub") & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(Unpack, EmptyFileHasNoChunksAndGetsTimesAndAttributes) {
+    EXPECT_EQ(kFpOk, Run(Header(2) + FileHead("empty.txt", 0x21, kTimeA, kTimeB, 0) + End() +
+                         FileHead("hidden.txt", 0x22, kTimeA, kTimeA, 0) + End()));
+    EXPECT_EQ("", Read("empty.txt"));
+    ExpectStamped("empty.txt", 0x21, kTimeB);
+    ExpectStamped("hidden.txt", 0x22, kTimeA);
+}
+
+TEST_F(Unpack, StoredChunkIsCopiedEvenWhenItLooksCompressed) {
+    const std::string stream = Deflate(Compressible(5000));
+    EXPECT_EQ(kFpOk, Run(Header(1) + FileHead("z.bin", 0x20, kTimeA, kTimeA, stream.size()) +
+                         StoredChunk(stream) + End()));
+    EXPECT_EQ(stream, Read("z.bin"));
+}
+
+TEST_F(Unpack, SizeMismatchIsFoundAtFendAfterTheContent) {
+    const std::string a = Compressible(4000, 1), b = Random(300, 2);
+    // Less than the original size...
+    EXPECT_EQ(kFpSizeMismatch,
+              Run(Header(2) + FileHead("less.txt", 0x21, kTimeA, kTimeA, 5000) +
+                  CompressedChunk(a) + StoredChunk(b) + End() + FileRecord("next.txt", "n")));
+    EXPECT_EQ(a + b, Read("less.txt"));
+    ExpectUnstamped("less.txt");
+    EXPECT_FALSE(ExistsAt(dest_ + "\\next.txt"));
+    // ...and more.
+    EXPECT_EQ(kFpSizeMismatch, Run(Header(1) + FileHead("more.txt", 0x21, kTimeA, kTimeA, 10) +
+                                   StoredChunk(b) + End()));
+    EXPECT_EQ(b, Read("more.txt"));
+    ExpectUnstamped("more.txt");
+}
+
+TEST_F(Unpack, FileOverSeveralChunksIsTheirConcatenation) {
+    const std::string a = Compressible(70000, 3), b = Random(1000, 4), c = Compressible(100, 5),
+                      d = Compressible(20000, 6);
+    std::string archive = Header(1) + FileHead("multi.bin", 0x20, kTimeA, kTimeB,
+                                               a.size() + b.size() + c.size() + d.size());
+    archive += CompressedChunk(a) + StoredChunk(b) + CompressedChunk(c) + CompressedChunk(d);
+    EXPECT_EQ(kFpOk, Run(archive + End()));
+    EXPECT_EQ(a + b + c + d, Read("multi.bin"));
+    ExpectStamped("multi.bin", 0x20, kTimeB);
+}
+
+TEST_F(Unpack, TwentyMebibyteFileInChunksOfSixMebibytes) {
+    const std::string content = Compressible(10 << 20, 7) + Random(10 << 20, 8);
+    std::string archive;
+    FolderPackWriter writer;
+    writer.UseMemory(&archive);
+    FILETIME t = {static_cast<DWORD>(kTimeB), static_cast<DWORD>(kTimeB >> 32)};
+    ASSERT_TRUE(writer.AddFile("big\\twenty.bin", 0x20, t, t, content.data(), content.size()));
+    ASSERT_TRUE(writer.Finish());
+    // 4 chunks: two compressed, one of each half's boundary, one stored.
+    size_t chunks = 0;
+    for (size_t at = archive.find("FPCK"); at != std::string::npos;
+         at = archive.find("FPCK", at + 4)) {
+        uint32_t length;
+        memcpy(&length, archive.data() + at + 4, 4);
+        ++chunks;
+        at += 4 + length;
+    }
+    EXPECT_EQ(4u, chunks);
+    EXPECT_LT(archive.size(), content.size());
+    EXPECT_EQ(kFpOk, Run(archive));
+    EXPECT_TRUE(Read("big\\twenty.bin") == content);
+    ExpectStamped("big\\twenty.bin", 0x20, kTimeB);
+}
+
+// ---- destination, overwrite, progress ----
+
+TEST_F(Unpack, DestinationWithOrWithoutTrailingBackslash) {
+    const std::string archive =
+        Header(2) + FolderRecord("f", 0x10, kTimeA, kTimeA) + FileRecord("f\\a.txt", "x");
+    EXPECT_EQ(kFpOk, RunInto(dir_ + "\\one", archive));
+    EXPECT_EQ(kFpOk, RunInto(dir_ + "\\two\\", archive));
+    EXPECT_EQ(Tree(dir_ + "\\one"), Tree(dir_ + "\\two"));
+    EXPECT_EQ((std::vector<std::string>{"f\\", "f\\a.txt"}), Tree(dir_ + "\\one"));
+}
+
+TEST_F(Unpack, DestinationEndingInTrailByte5CGetsItsBackslash) {
+    // 能 is 94 5C: its last byte is no separator, so one is appended.
+    EXPECT_EQ(kFpOk, RunInto(dir_ + "\\能", Header(1) + FileRecord("a.txt", "x")));
+    EXPECT_EQ((std::vector<std::string>{"a.fpk", "能\\", "能\\a.txt"}), Tree(dir_));
+}
+
+TEST_F(Unpack, ReadOnlyTargetIsReplacedAndGetsTheRecordsAttributes) {
+    ASSERT_TRUE(MakeDirAt(dest_));
+    ASSERT_TRUE(WriteFileAt(dest_ + "\\ro.txt", "old"));
+    ASSERT_TRUE(WriteFileAt(dest_ + "\\ro2.txt", "old"));
+    ASSERT_TRUE(SetFileAttributesA((dest_ + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesA((dest_ + "\\ro2.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(kFpOk, Run(Header(2) + FileRecord("ro.txt", "new", 0x21, kTimeA) +
+                         FileRecord("ro2.txt", "new2", 0x20, kTimeB)));
+    EXPECT_EQ("new", Read("ro.txt"));
+    ExpectStamped("ro.txt", 0x21, kTimeA);
+    EXPECT_EQ("new2", Read("ro2.txt"));
+    ExpectStamped("ro2.txt", 0x20, kTimeB);
+    EXPECT_EQ((std::vector<std::string>{dest_ + "\\ro.txt", dest_ + "\\ro2.txt"}),
+              g_overwriteCalls);
+}
+
+TEST_F(Unpack, RefusedOverwriteLeavesTheFileAndStops) {
+    ASSERT_TRUE(MakeDirAt(dest_ + "\\sub"));
+    ASSERT_TRUE(WriteFileAt(dest_ + "\\sub\\keep.txt", "old"));
+    ASSERT_TRUE(SetFileAttributesA((dest_ + "\\sub\\keep.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const uint64_t before = LastWriteAt(dest_ + "\\sub\\keep.txt");
+    const std::string archive = Header(3) + FileRecord("first.txt", "1") +
+                                FileRecord("sub\\keep.txt", "new", 0x21, kTimeA) +
+                                FileRecord("later.txt", "3");
+    for (OverwriteCallback callback : {static_cast<OverwriteCallback>(nullptr), AnswerNo}) {
+        g_overwriteCalls.clear();
+        EXPECT_EQ(kFpOverwriteRefused, Run(archive, callback));
+        EXPECT_EQ("old", Read("sub\\keep.txt"));
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN),
+                  AttributesAt(dest_ + "\\sub\\keep.txt") & kNoReadOnlyHidden);
+        EXPECT_EQ(before, LastWriteAt(dest_ + "\\sub\\keep.txt"));
+        EXPECT_FALSE(ExistsAt(dest_ + "\\later.txt"));
+        ASSERT_TRUE(DeleteFileA((dest_ + "\\first.txt").c_str()));
+    }
+    EXPECT_EQ(std::vector<std::string>{dest_ + "\\sub\\keep.txt"}, g_overwriteCalls);
+}
+
+TEST_F(Unpack, SameFileTwiceTheSecondWins) {
+    EXPECT_EQ(kFpOk, Run(Header(2) + FileRecord("a.txt", "first", 0x21, kTimeA) +
+                         FileRecord("a.txt", "second", 0x20, kTimeB)));
+    EXPECT_EQ("second", Read("a.txt"));
+    ExpectStamped("a.txt", 0x20, kTimeB);
+    EXPECT_EQ(std::vector<std::string>{dest_ + "\\a.txt"}, g_overwriteCalls);
+}
+
+TEST_F(Unpack, NameLengthWithoutNulStillEndsTheName) {
+    EXPECT_EQ(kFpOk, Run(Header(1) + FileHead("nonul.txt", 0x20, kTimeA, kTimeA, 2, false) +
+                         StoredChunk("ok") + End()));
+    EXPECT_EQ(std::vector<std::string>{"nonul.txt"}, Tree(dest_));
+}
+
+TEST_F(Unpack, SubfoldersOfFileNamesAreMadeWithoutFolderRecords) {
+    EXPECT_EQ(kFpOk, Run(Header(1) + FileRecord("a\\b\\c.txt", "c", 0x20, kTimeA)));
+    EXPECT_EQ((std::vector<std::string>{"a\\", "a\\b\\", "a\\b\\c.txt"}), Tree(dest_));
+}
+
+TEST_F(Unpack, FolderRecordsGiveAttributesAndTimes) {
+    ASSERT_TRUE(MakeDirAt(dest_ + "\\old"));
+    EXPECT_EQ(kFpOk, Run(Header(3) + FolderRecord("empty", 0x12, kTimeA, kTimeB) +
+                         FolderRecord("deep\\er", 0x10, kTimeB, kTimeA) +
+                         FolderRecord("old", 0x10, kTimeA, kTimeA)));
+    EXPECT_EQ((std::vector<std::string>{"deep\\", "deep\\er\\", "empty\\", "old\\"}), Tree(dest_));
+    EXPECT_TRUE(AttributesAt(dest_ + "\\empty") & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(kTimeB, LastWriteAt(dest_ + "\\empty"));
+    EXPECT_EQ(kTimeA, LastWriteAt(dest_ + "\\deep\\er"));
+    EXPECT_EQ(kTimeA, LastWriteAt(dest_ + "\\old"));
+}
+
+TEST_F(Unpack, FailureInTheLastRecordIsReported) {
+    EXPECT_EQ(kFpTruncated, Run(Header(2) + FileRecord("a.txt", "a") +
+                                FileHead("b.txt", 0x20, kTimeA, kTimeA, 3)));
+    EXPECT_EQ("a", Read("a.txt"));
+    EXPECT_EQ("", Read("b.txt"));
+}
+
+TEST_F(Unpack, ProgressReportsChunksFilesAndRecords) {
+    const std::string a = Compressible(5000), b = Random(700);
+    EXPECT_EQ(kFpOk, Run(Header(3) + FileHead("p.bin", 0x20, kTimeA, kTimeA, a.size() + b.size()) +
+                             CompressedChunk(a) + StoredChunk(b) + End() +
+                             FolderRecord("f", 0x10, kTimeA, kTimeA) + FileRecord("e", ""),
+                         AnswerYes, RecordProgress));
+    const uint64_t total = a.size() + b.size();
+    const std::vector<ProgressCall> expected = {{0, 0, 0, total},     {0, 0, a.size(), total},
+                                                {0, 0, total, total}, {0, 0, total, total},
+                                                {1, 3, 0, 0},         {2, 3, 0, 0},
+                                                {0, 0, 0, 0},         {0, 0, 0, 0},
+                                                {3, 3, 0, 0}};
+    EXPECT_TRUE(expected == g_progress) << g_progress.size();
+}
+
+TEST_F(Unpack, DoubleByteNamesWithTrailByte5C) {
+    // 能 94 5C, 表 95 5C, ソ 83 5C.
+    EXPECT_EQ(kFpOk,
+              Run(Header(3) + FolderRecord("能", 0x10, kTimeA, kTimeA) +
+                  FileRecord("能\\表\\ソ.txt", "so", 0x20, kTimeB) + FileRecord("表ソ能", "x")));
+    EXPECT_EQ((std::vector<std::string>{"能\\", "能\\表\\", "能\\表\\ソ.txt", "表ソ能"}),
+              Tree(dest_));
+    EXPECT_EQ("so", Read("能\\表\\ソ.txt"));
+    ExpectStamped("能\\表\\ソ.txt", 0x20, kTimeB);
+}
+
+TEST_F(Unpack, FilesAndFoldersBeyond260Bytes) {
+    // A destination of about 120 bytes, names that take paths to 300 and about 600 bytes.
+    std::string dest = dir_ + "\\";
+    while (dest.size() < 120)
+        dest += "dddddddddd";
+    dest_ = dest;
+    std::string component;
+    for (int i = 0; i < 30; ++i)
+        component += "能";
+    const std::string folder = component + "\\" + std::string(60, 'f');
+    const std::string file300 =
+        folder + "\\" + std::string(300 - dest.size() - folder.size() - 2, 'a');
+    std::string deepFile = folder;
+    while (deepFile.size() < 480)
+        deepFile += "\\" + component;
+    deepFile += "\\end.txt";
+    const std::string content = Compressible(100000);
+    ASSERT_EQ(300u, dest.size() + 1 + file300.size());
+    EXPECT_EQ(kFpOk, Run(Header(3) + FolderRecord(folder, 0x12, kTimeA, kTimeA) +
+                         FileRecord(file300, content, 0x21, kTimeB) +
+                         FileRecord(deepFile, "deep", 0x20, kTimeA)));
+    EXPECT_EQ(content, Read(file300));
+    ExpectStamped(file300, 0x21, kTimeB);
+    EXPECT_EQ("deep", Read(deepFile));
+    ExpectStamped(deepFile, 0x20, kTimeA);
+    EXPECT_TRUE(AttributesAt(dest_ + "\\" + folder) & FILE_ATTRIBUTE_HIDDEN);
+    // Replacing deep read-only files goes through the long paths too.
+    EXPECT_EQ(kFpOk, Run(Header(1) + FileRecord(file300, "again", 0x20, kTimeA)));
+    EXPECT_EQ("again", Read(file300));
+    ExpectStamped(file300, 0x20, kTimeA);
+}
+
+TEST_F(Unpack, NoHandleIsCreateFailed) {
+    EXPECT_EQ(kFpCreateFailed, ExtractFolderPackHandle(dest_.c_str(), nullptr, AnswerYes, nullptr));
+    EXPECT_EQ(kFpCreateFailed,
+              ExtractFolderPackHandle(dest_.c_str(), INVALID_HANDLE_VALUE, AnswerYes, nullptr));
+}
+
+// ---- every result code and what it leaves ----
+
+TEST_F(Unpack, CreateFailedWhenTheTargetCannotBeMade) {
+    ASSERT_TRUE(MakeDirAt(dest_));
+    ASSERT_TRUE(WriteFileAt(dest_ + "\\blocker", "b"));
+    // A file where a folder is needed.
+    EXPECT_EQ(kFpCreateFailed,
+              Run(Header(2) + FileRecord("blocker\\x.txt", "x") + FileRecord("later.txt", "l")));
+    EXPECT_EQ(std::vector<std::string>{"blocker"}, Tree(dest_));
+    // A target held open without sharing: it cannot be deleted or replaced,
+    // and keeps its content with its read-only bit cleared.
+    ASSERT_TRUE(WriteFileAt(dest_ + "\\held.txt", "held"));
+    ASSERT_TRUE(SetFileAttributesA((dest_ + "\\held.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    UniqueHandle held(CreateFileA((dest_ + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    EXPECT_EQ(kFpCreateFailed, Run(Header(1) + FileRecord("held.txt", "new")));
+    held.Close();
+    EXPECT_EQ("held", Read("held.txt"));
+    EXPECT_EQ(0u, AttributesAt(dest_ + "\\held.txt") & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(Unpack, WriteFailedWhenAChunkDoesNotInflateToItsLength) {
+    const std::string good = Compressible(3000, 1), next = Compressible(4000, 2);
+    const std::string head = Header(1) + FileHead("w.txt", 0x21, kTimeA, kTimeA, 7000);
+    // A damaged Adler-32 check.
+    std::string stream = Deflate(next);
+    stream[stream.size() - 1] ^= 0x55;
+    EXPECT_EQ(kFpWriteFailed,
+              Run(head + CompressedChunk(good) +
+                  Chunk(static_cast<uint32_t>(4 + stream.size()), 4000, stream) + End()));
+    EXPECT_EQ(good, Read("w.txt"));
+    ExpectUnstamped("w.txt");
+    // A stream that yields fewer bytes than its original length...
+    stream = Deflate(next);
+    EXPECT_EQ(kFpWriteFailed,
+              Run(head + CompressedChunk(good) +
+                  Chunk(static_cast<uint32_t>(4 + stream.size()), 4001, stream) + End()));
+    EXPECT_EQ(good, Read("w.txt"));
+    // ...or more.
+    EXPECT_EQ(kFpWriteFailed,
+              Run(head + CompressedChunk(good) +
+                  Chunk(static_cast<uint32_t>(4 + stream.size()), 3999, stream) + End()));
+    EXPECT_EQ(good, Read("w.txt"));
+    ExpectUnstamped("w.txt");
+    // Bytes after the end of the stream within the chunk data are ignored.
+    const std::string padded = stream + "trailing bytes";
+    EXPECT_EQ(kFpOk, Run(Header(1) + FileHead("p.txt", 0x20, kTimeA, kTimeA, 4000) +
+                         Chunk(static_cast<uint32_t>(4 + padded.size()), 4000, padded) + End()));
+    EXPECT_EQ(next, Read("p.txt"));
+}
+
+TEST_F(Unpack, OpenFailedWhenTheArchiveCannotBeOpened) {
+    EXPECT_EQ(kFpOpenFailed, ExtractFolderPack(dest_.c_str(), (dir_ + "\\no\\such.fpk").c_str(),
+                                               AnswerYes, nullptr));
+    // A folder is no archive.
+    EXPECT_EQ(kFpOpenFailed, ExtractFolderPack(dest_.c_str(), dir_.c_str(), AnswerYes, nullptr));
+    EXPECT_EQ(kFpOpenFailed, ExtractFolderPack(dest_.c_str(), nullptr, AnswerYes, nullptr));
+    EXPECT_TRUE(Tree(dir_).empty());
+}
+
+TEST_F(Unpack, MissingArchiveIsCreatedEmptyAndTruncated) {
+    const std::string missing = dir_ + "\\missing.fpk";
+    EXPECT_EQ(kFpTruncated, ExtractFolderPack(dest_.c_str(), missing.c_str(), AnswerYes, nullptr));
+    EXPECT_EQ(std::vector<std::string>{"missing.fpk"}, Tree(dir_));
+    EXPECT_EQ("", ts::ReadBytes(missing));
+}
+
+TEST_F(Unpack, TruncatedRecordFieldsLeaveTheTargetAlone) {
+    ASSERT_TRUE(MakeDirAt(dest_));
+    ASSERT_TRUE(WriteFileAt(dest_ + "\\t.txt", "old"));
+    const std::string record = FileHead("t.txt", 0x20, kTimeA, kTimeA, 3);
+    const size_t fields = 4 + 8 + 4 + 6 + 2 + 4 + 8 + 8 + 8;
+    ASSERT_EQ(fields, record.size());
+    for (size_t cut = 4; cut < fields; ++cut) {
+        EXPECT_EQ(kFpTruncated, Run(Header(1) + record.substr(0, cut))) << cut;
+        EXPECT_EQ("old", Read("t.txt"));
+    }
+    EXPECT_TRUE(g_overwriteCalls.empty());
+    EXPECT_EQ(kFpTruncated,
+              Run(Header(1) + FileHead("new.txt", 0x20, kTimeA, kTimeA, 3).substr(0, fields - 1)));
+    EXPECT_FALSE(ExistsAt(dest_ + "\\new.txt"));
+    // Folder record fields, too: nothing is made.
+    const std::string folder = FolderRecord("nf", 0x10, kTimeA, kTimeA);
+    for (size_t cut = 4; cut < folder.size() - 8; ++cut)
+        EXPECT_EQ(kFpTruncated, Run(Header(1) + folder.substr(0, cut))) << cut;
+    EXPECT_FALSE(ExistsAt(dest_ + "\\nf"));
+}
+
+TEST_F(Unpack, TruncatedChunksLeaveWhatWasWritten) {
+    const std::string a = Compressible(3000), b = Random(500);
+    const std::string full = Header(1) + FileHead("c.bin", 0x21, kTimeA, kTimeA, 3500) +
+                             CompressedChunk(a) + StoredChunk(b) + End();
+    const size_t secondChunk = full.size() - 8 - (12 + b.size());
+    for (size_t cut : {secondChunk, secondChunk + 2, secondChunk + 11, secondChunk + 12,
+                       secondChunk + 100, full.size() - 8, full.size() - 5, full.size() - 1}) {
+        EXPECT_EQ(kFpTruncated, Run(full.substr(0, cut))) << cut;
+        ExpectUnstamped("c.bin");
+        std::string content = Read("c.bin");
+        EXPECT_EQ(cut >= full.size() - 8 ? a + b : a, content) << cut;
+    }
+    EXPECT_EQ(kFpOk, Run(full));
+    ExpectStamped("c.bin", 0x21, kTimeA);
+}
+
+TEST_F(Unpack, ChunkHeadersThatTheBufferCannotTakeAreRefusedBeforeTheirData) {
+    const std::string head = Header(1) + FileHead("h.bin", 0x20, kTimeA, kTimeA, 10);
+    // No data follows: a reader that tried to read it would see -8.
+    EXPECT_EQ(kFpBadFormat, Run(head + "FPCK" + U32(3) + U32(0)));
+    EXPECT_EQ(kFpBadFormat, Run(head + "FPCK" + U32(0) + U32(0)));
+    EXPECT_EQ(kFpBadFormat, Run(head + "FPCK" + U32(4 + kFpMaxChunkData + 1) + U32(10)));
+    EXPECT_EQ(kFpBadFormat, Run(head + "FPCK" + U32(0xFFFFFFFF) + U32(10)));
+    EXPECT_EQ(kFpBadFormat, Run(head + "FPCK" + U32(14) + U32(0x80000000u)));
+    EXPECT_EQ(kFpBadFormat, Run(head + "FPCK" + U32(14) + U32(0xFFFFFFFFu)));
+    EXPECT_EQ("", Read("h.bin"));
+    ExpectUnstamped("h.bin");
+    // The largest chunk that fits is taken.
+    const std::string big = Random(kFpMaxChunkData, 9);
+    EXPECT_EQ(kFpOk, Run(Header(1) + FileHead("max.bin", 0x20, kTimeA, kTimeA, big.size()) +
+                         StoredChunk(big) + End()));
+    EXPECT_TRUE(Read("max.bin") == big);
+    // A zero-length chunk with no data is stored and empty.
+    EXPECT_EQ(kFpOk, Run(Header(1) + FileHead("z.bin", 0x20, kTimeA, kTimeA, 0) + Chunk(4, 0, "") +
+                         End()));
+}
+
+TEST_F(Unpack, SizeMismatchLeavesContentUnstamped) {
+    EXPECT_EQ(kFpSizeMismatch, Run(Header(1) + FileHead("m.txt", 0x23, kTimeA, kTimeA, 0) +
+                                   StoredChunk("abc") + End()));
+    EXPECT_EQ("abc", Read("m.txt"));
+    ExpectUnstamped("m.txt");
+}
+
+// ---- names that would leave the destination ----
+
+TEST_F(Unpack, NamesOutsideTheDestinationAreRefused) {
+    const char* bad[] = {"..\\x",  "..",     "a\\..\\..\\x", "a\\..",         "a/../../x",
+                         "../x",   "\\x",    "/x",           "\\\\srv\\s\\x", "C:x",
+                         "C:\\x",  "c:/x",   "a:b",          "a\\b:stream",   "",
+                         "...\\x", ".. \\x", "a\\. .\\x",    "能\\..\\x",     "能/../x"};
+    for (const char* name : bad) {
+        for (int kind = 0; kind < 2; ++kind) {
+            const std::string record =
+                kind == 0 ? FileRecord(name, "escaped") : FolderRecord(name, 0x10, kTimeA, kTimeA);
+            EXPECT_EQ(kFpBadFormat, Run(Header(1) + record)) << name << " " << kind;
+            EXPECT_EQ(std::vector<std::string>{"a.fpk"}, Outside()) << name;
+            EXPECT_FALSE(ts::Exists(dest_)) << name;
+        }
+    }
+    // The record before the bad one stays; nothing of the bad one is made.
+    EXPECT_EQ(kFpBadFormat, Run(Header(2) + FileRecord("ok.txt", "ok") +
+                                FileRecord("sub\\..\\..\\x", "escaped")));
+    EXPECT_EQ(std::vector<std::string>{"ok.txt"}, Tree(dest_));
+    // Empty name without a NUL either.
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + FileHead("", 0x20, kTimeA, kTimeA, 0, false) + End()));
+}
+
+TEST_F(Unpack, NamesWithDotsThatStayInsideAreTaken) {
+    EXPECT_EQ(kFpOk, Run(Header(5) + FileRecord("a..b", "1") + FileRecord("..a", "2") +
+                         FileRecord(".\\c", "3") + FileRecord("能..a", "4") +
+                         FileRecord("d\\.e\\f", "5")));
+    EXPECT_EQ((std::vector<std::string>{"..a", "a..b", "c", "d\\", "d\\.e\\", "d\\.e\\f", "能..a"}),
+              Tree(dest_));
+}
+
+TEST_F(Unpack, PathsThatDoNotFitTheBufferAreRefused) {
+    // Prefix (destination and backslash) + name + NUL fill 4096 bytes exactly.
+    const size_t prefix = dest_.size() + 1;
+    std::string name;
+    while (name.size() < 4096 - prefix - 1)
+        name += std::string(50, 'n') + "\\";
+    name.resize(4096 - prefix - 1);
+    name.back() = 'n';
+    // It fits the buffer; the host refuses so deep a path, but not as -9.
+    const int fits = Run(Header(1) + FileRecord(name, "x"));
+    EXPECT_NE(kFpBadFormat, fits);
+    EXPECT_TRUE(fits == kFpOk || fits == kFpCreateFailed) << fits;
+    // One byte more: refused before anything is made.
+    ts::RemoveTree(dest_);
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + FileRecord(name + "m", "x")));
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + FolderRecord(name + "m", 0x10, kTimeA, kTimeA)));
+    // Without its NUL the name just fits in N but leaves no room for the end.
+    EXPECT_EQ(kFpBadFormat,
+              Run(Header(1) + FileHead(name + "m", 0x20, kTimeA, kTimeA, 0, false) + End()));
+    EXPECT_FALSE(ts::Exists(dest_));
+    // A name length beyond the buffer is refused without reading the name.
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + "FILE" + U64(0) + U32(0xFFFFFFFF)));
+    EXPECT_EQ(kFpBadFormat, Run(Header(1) + "FLDR" + U32(0) + U32(5000)));
+    // A destination that leaves no room.
+    const std::string longDest = dir_ + "\\" + std::string(4100, 'd');
+    EXPECT_EQ(kFpBadFormat, RunInto(longDest, Header(1) + FileRecord("a", "x")));
+    EXPECT_EQ(std::vector<std::string>{"a.fpk"}, Tree(dir_));
+}
+
+// ---- truncation at every byte ----
+
+TEST_F(Unpack, CutAtEveryByteIsTruncatedOrComplete) {
+    std::string archive;
+    FolderPackWriter writer;
+    writer.UseMemory(&archive);
+    ASSERT_TRUE(writer.SetChunkSize(1000));
+    FILETIME t = {static_cast<DWORD>(kTimeA), static_cast<DWORD>(kTimeA >> 32)};
+    const std::string two = Compressible(1500);
+    ASSERT_TRUE(writer.AddFolder("能", 0x10, t, t));
+    ASSERT_TRUE(writer.AddFile("能\\two.txt", 0x21, t, t, two.data(), two.size()));
+    ASSERT_TRUE(writer.AddFile("empty", 0x20, t, t, "", 0));
+    ASSERT_TRUE(writer.AddFile("rand.bin", 0x20, t, t, Random(40).data(), 40));
+    ASSERT_TRUE(writer.Finish());
+    ASSERT_EQ(4, writer.RecordCount());
+    for (size_t cut = 0; cut < archive.size(); ++cut) {
+        ASSERT_EQ(kFpTruncated, Run(archive.substr(0, cut))) << cut;
+    }
+    EXPECT_EQ(kFpOk, Run(archive));
+    EXPECT_EQ(kFpOk, Run(archive + "bytes after the last record"));
+    EXPECT_EQ(two, Read("能\\two.txt"));
+    EXPECT_EQ((std::vector<std::string>{"a.fpk", "dest\\"}), Outside());
+}
+
+} // namespace
