@@ -9,3 +9,8 @@ target_link_libraries(pack_longpath_test PRIVATE pack_test_util)
 
 update_test(pack_unpack_test SOURCES pack/unpack_test.cpp TIMEOUT 300)
 target_link_libraries(pack_unpack_test PRIVATE pack_test_util)
+
+# Runs fpack.exe as a child.
+update_test(pack_fpack_test SOURCES pack/fpack_test.cpp TIMEOUT 300)
+target_link_libraries(pack_fpack_test PRIVATE pack_test_util)
+add_dependencies(pack_fpack_test fpack)
