@@ -3,6 +3,7 @@
 # The resources, read back from the built Update.exe.
 update_test(dialog_resources_test SOURCES dialog_resources_test.cpp TIMEOUT 60)
 add_dependencies(dialog_resources_test Update)
+target_link_libraries(dialog_resources_test PRIVATE version)
 
 # The dialog classes in the test's own process (with the program's resources
 # linked in): the dialog base, the system menu, the version box, painting.

@@ -1,2 +1,387 @@
+// The dialog base and the program's dialogs in this test's own process, with
+// the program's resources linked in: the modal run runs on the test's thread
+// while a second thread looks at the windows and drives them.
+#include "Dialog.h"
+#include "General.h"
+#include "Update.h"
+#include "dialog_support.h"
+
 #include <gtest/gtest.h>
-TEST(InProcess, Placeholder) {}
+
+#include <stdlib.h>
+#include <string.h>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace dt;
+
+namespace {
+
+constexpr DWORD kTimeout = 10000;
+
+HWND WaitOwnWindow(const char* caption) {
+    return ts::WaitForWindow(GetCurrentProcessId(), caption, kTimeout);
+}
+
+// Runs body on a second thread while run() holds the modal loop here.
+template <typename Run> INT_PTR WhileRunning(Run run, const std::function<void()>& body) {
+    std::thread driver(body);
+    INT_PTR result = run();
+    driver.join();
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Template position.
+
+std::vector<BYTE> ClassicHeader(short x, short y) {
+    DLGTEMPLATE t = {};
+    t.style = WS_POPUP;
+    t.x = x;
+    t.y = y;
+    t.cx = 100;
+    t.cy = 50;
+    std::vector<BYTE> bytes(reinterpret_cast<BYTE*>(&t), reinterpret_cast<BYTE*>(&t) + sizeof t);
+    bytes.resize(bytes.size() + 6); // no menu, class or title
+    return bytes;
+}
+
+std::vector<BYTE> ExtendedHeader(short x, short y) {
+    std::vector<BYTE> bytes(26 + 6);
+    WORD words[] = {1, 0xFFFF};
+    memcpy(&bytes[0], words, sizeof words);
+    DWORD style = WS_POPUP | DS_SETFONT;
+    memcpy(&bytes[12], &style, sizeof style);
+    memcpy(&bytes[18], &x, sizeof x);
+    memcpy(&bytes[20], &y, sizeof y);
+    return bytes;
+}
+
+TEST(DialogTemplate, PositionOfBothForms) {
+    short x = 99;
+    short y = 99;
+    std::vector<BYTE> classic = ClassicHeader(12, -7);
+    ASSERT_TRUE(
+        GetDialogTemplatePosition(classic.data(), static_cast<DWORD>(classic.size()), &x, &y));
+    EXPECT_EQ(x, 12);
+    EXPECT_EQ(y, -7);
+    std::vector<BYTE> extended = ExtendedHeader(0, 3);
+    ASSERT_TRUE(
+        GetDialogTemplatePosition(extended.data(), static_cast<DWORD>(extended.size()), &x, &y));
+    EXPECT_EQ(x, 0);
+    EXPECT_EQ(y, 3);
+}
+
+TEST(DialogTemplate, TooShortTemplatesAreRefused) {
+    short x = 5;
+    short y = 5;
+    std::vector<BYTE> classic = ClassicHeader(0, 0);
+    EXPECT_FALSE(GetDialogTemplatePosition(classic.data(), 13, &x, &y));
+    std::vector<BYTE> extended = ExtendedHeader(0, 0);
+    EXPECT_FALSE(GetDialogTemplatePosition(extended.data(), 21, &x, &y));
+    EXPECT_FALSE(GetDialogTemplatePosition(nullptr, 100, &x, &y));
+    EXPECT_EQ(x, 5);
+    EXPECT_EQ(y, 5);
+}
+
+// ---------------------------------------------------------------------------
+// The dialog base: its message map and default handling.
+
+class ProbeDialog : public Dialog {
+  public:
+    ProbeDialog() : Dialog(100) {}
+    std::vector<std::string> calls;
+    bool takeSysCommand = false;
+    HICON dragIcon = nullptr;
+
+  protected:
+    BOOL OnInitDialog() override {
+        calls.push_back("init");
+        return Dialog::OnInitDialog();
+    }
+    void OnOK() override {
+        calls.push_back("ok");
+        Dialog::OnOK();
+    }
+    void OnCancel() override {
+        calls.push_back("cancel");
+        Dialog::OnCancel();
+    }
+    void OnSysCommand(UINT id, LPARAM lParam) override {
+        calls.push_back("sys " + std::to_string(id));
+        if (!takeSysCommand)
+            Dialog::OnSysCommand(id, lParam);
+    }
+    HICON OnQueryDragIcon() override {
+        calls.push_back("dragicon");
+        return dragIcon != nullptr ? dragIcon : Dialog::OnQueryDragIcon();
+    }
+    LRESULT OnUpdateFinished(WPARAM wParam, LPARAM) override {
+        calls.push_back("finished " + std::to_string(wParam));
+        return 0;
+    }
+};
+
+TEST(DialogBase, DispatchesToTheHandlersAndLeavesTheRestToTheDefault) {
+    ProbeDialog probe;
+    probe.dragIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    LRESULT dragIcon = 0;
+    LRESULT finished = -1;
+    HWND window = nullptr;
+    INT_PTR result = WhileRunning([&] { return probe.DoModal(); },
+                                  [&] {
+                                      window = WaitOwnWindow(kAboutCaption);
+                                      if (window == nullptr)
+                                          return;
+                                      dragIcon = SendMessageA(window, WM_QUERYDRAGICON, 0, 0);
+                                      finished = SendMessageA(window, WM_UPDATE_FINISHED, 7, 0);
+                                      // A taken system command stays taken...
+                                      probe.takeSysCommand = true;
+                                      SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                                      Sleep(100);
+                                      // ...one left to the default closes the dialog: Close becomes
+                                      // a cancel.
+                                      probe.takeSysCommand = false;
+                                      SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                                  });
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(dragIcon, reinterpret_cast<LRESULT>(probe.dragIcon));
+    EXPECT_EQ(finished, 0);
+    std::vector<std::string> expected = {"init",      "dragicon",  "finished 7",
+                                         "sys 61536", "sys 61536", "cancel"};
+    EXPECT_EQ(probe.calls, expected);
+    EXPECT_EQ(probe.Handle(), nullptr);
+}
+
+TEST(DialogBase, OkEndsWithIdOk) {
+    ProbeDialog probe;
+    INT_PTR result = WhileRunning([&] { return probe.DoModal(); },
+                                  [&] {
+                                      HWND window = WaitOwnWindow(kAboutCaption);
+                                      // The button, clicked.
+                                      if (window != nullptr)
+                                          SendMessageA(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+                                  });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(probe.calls, (std::vector<std::string>{"init", "ok"}));
+}
+
+TEST(DialogBase, AMissingTemplateGivesMinusOne) {
+    class Missing : public Dialog {
+      public:
+        Missing() : Dialog(4242) {}
+    } missing;
+    EXPECT_EQ(missing.DoModal(), -1);
+}
+
+// ---------------------------------------------------------------------------
+// UpdateDialog and AboutDialog.
+
+class UpdateDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        savedMode_ = g_operationMode;
+        g_operationMode = kModeClient;
+        WinApp::Current()->SetExitCode(-1);
+    }
+    void TearDown() override {
+        g_operationMode = savedMode_;
+        g_mainWindow = nullptr;
+    }
+
+    // Runs the main dialog as the program does, with body on a second
+    // thread; body gets the dialog's window.
+    INT_PTR RunMain(const std::function<void(HWND)>& body) {
+        UpdateDialog dialog;
+        dialog.SetAsMainWindow();
+        return WhileRunning([&] { return dialog.DoModal(); },
+                            [&] {
+                                HWND window = WaitOwnWindow(kMainCaption);
+                                body(window);
+                                if (window != nullptr && IsWindow(window))
+                                    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+                            });
+    }
+
+  private:
+    int savedMode_ = 0;
+};
+
+std::string MenuText(HMENU menu, int position) {
+    char text[256] = {};
+    GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+    return text;
+}
+
+TEST_F(UpdateDialogTest, TheSystemMenuEndsWithASeparatorAndTheVersionItem) {
+    int count = -1;
+    UINT lastId = 0;
+    std::string lastText;
+    UINT separatorType = 0;
+    bool hasClose = false;
+    RunMain([&](HWND window) {
+        ASSERT_NE(window, nullptr);
+        HMENU menu = GetSystemMenu(window, FALSE);
+        ASSERT_NE(menu, nullptr);
+        count = GetMenuItemCount(menu);
+        ASSERT_GE(count, 3);
+        lastId = GetMenuItemID(menu, count - 1);
+        lastText = MenuText(menu, count - 1);
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE;
+        GetMenuItemInfoA(menu, count - 2, TRUE, &info);
+        separatorType = info.fType;
+        hasClose = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) != static_cast<UINT>(-1);
+    });
+    EXPECT_EQ(lastId, 16u);
+    EXPECT_EQ(lastText, "Update のﾊﾞｰｼﾞｮﾝ情報(&A)...");
+    EXPECT_TRUE(separatorType & MFT_SEPARATOR);
+    // The platform's own items come first.
+    EXPECT_TRUE(hasClose);
+    EXPECT_EQ(WinApp::Current()->ExitCode(), kExitCancelled);
+}
+
+TEST_F(UpdateDialogTest, IconsMainWindowAndModeText) {
+    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(128));
+    ASSERT_NE(icon, nullptr);
+    g_operationMode = kModeServer;
+    LRESULT big = 0;
+    LRESULT small = 0;
+    LRESULT drag = 0;
+    HWND mainWindow = nullptr;
+    HWND globalWindow = nullptr;
+    HWND self = nullptr;
+    std::string modeText;
+    SIZE banner = {};
+    bool bannerHasImage = false;
+    RunMain([&](HWND window) {
+        ASSERT_NE(window, nullptr);
+        self = window;
+        big = SendMessageA(window, WM_GETICON, ICON_BIG, 0);
+        small = SendMessageA(window, WM_GETICON, ICON_SMALL, 0);
+        drag = SendMessageA(window, WM_QUERYDRAGICON, 0, 0);
+        mainWindow = GetAppMainWindow();
+        globalWindow = g_mainWindow;
+        modeText = ts::ItemText(window, 1000);
+        // The banner control takes the bitmap's own size.
+        for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+            if ((Style(c) & SS_TYPEMASK) == SS_BITMAP) {
+                RECT r;
+                GetWindowRect(c, &r);
+                banner = SIZE{r.right - r.left, r.bottom - r.top};
+                bannerHasImage = SendMessageA(c, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
+            }
+        }
+    });
+    EXPECT_EQ(big, reinterpret_cast<LRESULT>(icon));
+    EXPECT_EQ(small, reinterpret_cast<LRESULT>(icon));
+    EXPECT_EQ(drag, reinterpret_cast<LRESULT>(icon));
+    EXPECT_EQ(mainWindow, self);
+    EXPECT_EQ(globalWindow, self);
+    EXPECT_EQ(modeText, kServerText);
+    EXPECT_TRUE(bannerHasImage);
+    EXPECT_EQ(banner.cx, 411);
+    EXPECT_EQ(banner.cy, 75);
+    // Once the dialog has ended it is no main window any more.
+    EXPECT_EQ(GetAppMainWindow(), nullptr);
+}
+
+TEST_F(UpdateDialogTest, TheVersionBoxIsOwnedByTheDialogAndCentredOverIt) {
+    std::string caption;
+    std::string version;
+    std::string notice;
+    bool iconShown = false;
+    HWND owner = nullptr;
+    RECT dialogRect = {};
+    RECT aboutRect = {};
+    bool dialogDisabled = false;
+    RunMain([&](HWND window) {
+        ASSERT_NE(window, nullptr);
+        PostMessageA(window, WM_SYSCOMMAND, 16, 0);
+        HWND about = WaitOwnWindow(kAboutCaption);
+        ASSERT_NE(about, nullptr);
+        caption = ts::WindowText(about);
+        owner = GetWindow(about, GW_OWNER);
+        dialogDisabled = !IsWindowEnabled(window);
+        GetWindowRect(window, &dialogRect);
+        GetWindowRect(about, &aboutRect);
+        for (HWND c = GetWindow(about, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+            if ((Style(c) & SS_TYPEMASK) == SS_ICON)
+                iconShown = SendMessageA(c, STM_GETICON, 0, 0) != 0;
+        }
+        HWND text = GetWindow(about, GW_CHILD);
+        text = GetWindow(text, GW_HWNDNEXT);
+        version = ts::WindowText(text);
+        notice = ts::WindowText(GetWindow(text, GW_HWNDNEXT));
+        // OK ends it with the platform's default.
+        SendMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+        ts::WaitForWindowGone(about, kTimeout);
+    });
+    EXPECT_EQ(caption, kAboutCaption);
+    EXPECT_NE(owner, nullptr);
+    EXPECT_TRUE(dialogDisabled);
+    EXPECT_TRUE(iconShown);
+    EXPECT_EQ(version, "Update Version 1.0");
+    EXPECT_NE(notice.find("2006"), std::string::npos);
+    EXPECT_LE(abs(Centre2(aboutRect).x - Centre2(dialogRect).x), 2);
+    EXPECT_LE(abs(Centre2(aboutRect).y - Centre2(dialogRect).y), 2);
+}
+
+// The result box for a completion message with this flag; the dialog's
+// result and the exit status it leaves.
+struct Outcome {
+    std::string caption;
+    std::string text;
+    int icon = 0;
+    INT_PTR result = 0;
+    int exitCode = 0;
+};
+
+class FinishedTest : public UpdateDialogTest, public ::testing::WithParamInterface<WPARAM> {};
+
+TEST_P(FinishedTest, AnyNonzeroFlagIsSuccessOnlyZeroIsFailure) {
+    WPARAM flag = GetParam();
+    bool success = flag != 0;
+    const char* caption = success ? "完了" : "エラー";
+    Outcome seen;
+    seen.result = RunMain([&](HWND window) {
+        ASSERT_NE(window, nullptr);
+        PostMessageA(window, WM_UPDATE_FINISHED, flag, 0);
+        HWND box = WaitOwnWindow(caption);
+        ASSERT_NE(box, nullptr);
+        seen.caption = ts::WindowText(box);
+        seen.text = MessageBoxText(box);
+        seen.icon = ts::MessageBoxIconKind(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        ts::WaitForWindowGone(window, kTimeout);
+    });
+    EXPECT_EQ(seen.caption, caption);
+    EXPECT_EQ(seen.text, success ? kSuccessText : kFailureText);
+    EXPECT_EQ(seen.icon,
+              static_cast<int>(reinterpret_cast<INT_PTR>(success ? IDI_ASTERISK : IDI_HAND)));
+    EXPECT_EQ(seen.result, IDOK);
+    EXPECT_EQ(WinApp::Current()->ExitCode(), success ? kExitUpdated : kExitUpdateFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(UpdateDialog, FinishedTest,
+                         ::testing::Values(WPARAM(1), WPARAM(0), WPARAM(2), ~WPARAM(0)));
+
+TEST_F(UpdateDialogTest, TheMinimisedDialogPaintsItsIcon) {
+    bool iconic = false;
+    RunMain([&](HWND window) {
+        ASSERT_NE(window, nullptr);
+        ShowWindow(window, SW_MINIMIZE);
+        iconic = IsIconic(window) != FALSE;
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        // Still alive and answering after painting minimised.
+        SendMessageA(window, WM_NULL, 0, 0);
+        ShowWindow(window, SW_RESTORE);
+    });
+    EXPECT_TRUE(iconic);
+}
+
+} // namespace
