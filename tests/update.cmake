@@ -25,3 +25,24 @@ if(_update_payload_rc)
   set_tests_properties(update_full_disk_links PROPERTIES FIXTURES_SETUP update_full_disk)
   set_tests_properties(update_worker_test PROPERTIES FIXTURES_REQUIRED update_full_disk)
 endif()
+
+if(_update_payload_rc AND CMAKE_CROSSCOMPILING_EMULATOR)
+  # Reproducible build: the archives packed again elsewhere are identical...
+  add_test(NAME update_reproducible_archives
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/update_reproducible.sh archives
+            ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR}/Update/res/payload/stage.cmake
+            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:fpack> $<TARGET_FILE:patchhub>
+            ${UPDATE_PAYLOAD_TIME} "${UPDATE_PAYLOAD_READONLY}"
+            ${UPDATE_PAYLOAD_CLIENT_DIR} ${UPDATE_PAYLOAD_SERVER_DIR} ${_update_payload_archives})
+  set_tests_properties(update_reproducible_archives PROPERTIES TIMEOUT 120)
+  # ...and a second build folder gives the same Update.exe (a build of its own).
+  add_test(NAME update_reproducible_build
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/update_reproducible.sh build
+            ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE} ${CMAKE_BINARY_DIR}
+            -DUPDATE_PAYLOAD_TIME=${UPDATE_PAYLOAD_TIME}
+            "-DUPDATE_PAYLOAD_READONLY=${UPDATE_PAYLOAD_READONLY}"
+            -DUPDATE_PAYLOAD_CLIENT_DIR=${UPDATE_PAYLOAD_CLIENT_DIR}
+            -DUPDATE_PAYLOAD_SERVER_DIR=${UPDATE_PAYLOAD_SERVER_DIR}
+            -DUPDATE_PAYLOAD_ADD_PATCHHUB=${UPDATE_PAYLOAD_ADD_PATCHHUB})
+  set_tests_properties(update_reproducible_build PROPERTIES LABELS long TIMEOUT 900)
+endif()
