@@ -14,3 +14,11 @@ target_link_libraries(pack_unpack_test PRIVATE pack_test_util)
 update_test(pack_fpack_test SOURCES pack/fpack_test.cpp TIMEOUT 300)
 target_link_libraries(pack_fpack_test PRIVATE pack_test_util)
 add_dependencies(pack_fpack_test fpack)
+
+# Mutated archives: a bounded run by default, a long one under the label long.
+update_test(pack_mutation_test SOURCES pack/mutation_test.cpp TIMEOUT 120)
+target_link_libraries(pack_mutation_test PRIVATE pack_test_util psapi)
+update_test(pack_mutation_long_test SOURCES pack/mutation_test.cpp LABELS long TIMEOUT 900)
+target_link_libraries(pack_mutation_long_test PRIVATE pack_test_util psapi)
+target_compile_definitions(pack_mutation_long_test PRIVATE
+  PACK_MUTATION_COUNT=1000000 PACK_MUTATION_SECONDS=600)
