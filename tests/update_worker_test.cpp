@@ -10,6 +10,7 @@
 #include "Payload.h"
 #include "pack/FolderPack.h"
 #include "TestSupport.h"
+#include "Update.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -332,6 +333,8 @@ TEST_F(UpdateRun, ClientRunWritesTheElevenRecordsAndTheFiles) {
     EXPECT_EQ("old script", ts::ReadBytes(F("patchjob.vb_")));
     EXPECT_FALSE(ts::Exists(F("AlertKey.exe")));
     EXPECT_EQ("old program", ts::ReadBytes(F("AlertKey.ex_")));
+    // The next start refuses.
+    EXPECT_TRUE(IsAlreadyUpdated());
 }
 
 TEST_F(UpdateRun, ServerRunWritesTheCommandFilesAndItsCopy) {
@@ -564,6 +567,8 @@ TEST_F(UpdateRun, ClientWithoutShareFails) {
     EXPECT_TRUE(ts::Exists(F("Version.txt")));
     EXPECT_FALSE(ts::Exists(F("patchjob.ini")));
     EXPECT_FALSE(ts::Exists(F("patchrun.bat")));
+    // The next start may try again.
+    EXPECT_FALSE(IsAlreadyUpdated());
 }
 
 TEST_F(UpdateRun, AMarkerThatWasThereBeforeStays) {
@@ -668,6 +673,22 @@ TEST_F(UpdateRun, FeatureFolderTooLongForItsFiles) {
                                         "パス生成失敗 patchjob.ini .", F("WSUS.txt") + " を削除."}),
               Messages(r.log));
     EXPECT_FALSE(ts::Exists(F("WSUS.txt")));
+}
+
+TEST_F(UpdateRun, InstallFolderTooLongForTheLibraries) {
+    // With its backslash 249 bytes: no library name fits after it.
+    std::string install = root_ + "\\";
+    install += std::string(248 - install.size(), 'i');
+    SetFolders(install, feature_);
+    WritePatchJob(kPatchJobWithTlx);
+    RunResult r = Run(kModeClient);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(0u, r.flag);
+    std::vector<std::string> m = Messages(r.log);
+    ASSERT_EQ(13u, m.size());
+    EXPECT_EQ("新 " + F("AlertKey.ex_") + " .", m[10]);
+    EXPECT_EQ("パス生成失敗 UserGate.dll .", m[11]);
+    EXPECT_EQ(F("WSUS.txt") + " を削除.", m[12]);
 }
 
 TEST_F(UpdateRun, ServerNameTooLongForTheSharePath) {
