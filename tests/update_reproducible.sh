@@ -33,8 +33,12 @@ archives)
         if [ $side = client ]; then src=$client_dir built=$built_client; else src=$server_dir built=$built_server; fi
         dest="$scratch/another/path/$side"
         "$cmake" -DSOURCE="$src" -DDEST="$dest" -DEXTRA="$patchhub" -DREADONLY="$readonly" -P "$stage"
+        # Output to a file: Wine's own background processes, when this is the
+        # first program of the session, inherit its handles and would hold
+        # the test's output open.
         "$wine_run" "$fpack" c "$(winpath "$scratch/$side.fpk")" "$(winpath "$dest")" --time "$time" \
-            || fail "fpack c for $side"
+            </dev/null >"$scratch/fpack-$side.log" 2>&1 \
+            || { cat "$scratch/fpack-$side.log" >&2; fail "fpack c for $side"; }
         cmp "$built" "$scratch/$side.fpk" || fail "$side archive differs when packed again"
         echo "$side archive: identical ($(wc -c <"$built") bytes)"
     done
