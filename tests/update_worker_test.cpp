@@ -449,6 +449,24 @@ TEST_F(UpdateRun, LibrariesAreCopiedWhenPresent) {
     }
 }
 
+TEST_F(UpdateRun, AFailedLibraryCopyGoesOn) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::WriteBytes(I("UserGate.dll"), "UserGate 2.0"));
+    ASSERT_TRUE(ts::WriteBytes(I("HostBind.dll"), "HostBind 2.0"));
+    ASSERT_TRUE(ts::WriteBytes(F("UserGate.dll"), "UserGate 1.0"));
+    HANDLE held =
+        CreateFileA(F("UserGate.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    RunResult r = Run(kModeClient);
+    CloseHandle(held);
+    EXPECT_EQ(1u, r.messages);
+    EXPECT_EQ(1u, r.flag);
+    EXPECT_EQ(11u, r.log.size());
+    EXPECT_EQ("UserGate 1.0", ts::ReadBytes(F("UserGate.dll")));
+    // The libraries after it are still copied.
+    EXPECT_EQ("HostBind 2.0", ts::ReadBytes(F("HostBind.dll")));
+}
+
 TEST_F(UpdateRun, RunsOnTheFrameworkWorkerThread) {
     WritePatchJob(kPatchJobWithTlx);
     g_operationMode = kModeClient;
