@@ -176,10 +176,6 @@ void UpdateDialog::OnSysCommand(UINT id, LPARAM lParam) {
         about.DoModal();
         return;
     }
-    if ((id & 0xFFF0) == SC_CLOSE && updating_) {
-        RefuseClose();
-        return;
-    }
     Dialog::OnSysCommand(id, lParam);
 }
 
@@ -227,8 +223,11 @@ void UpdateDialog::OnOK() {
 }
 
 void UpdateDialog::OnCancel() {
+    // キャンセル, Escape, the close box, Alt+F4 and the system menu's Close
+    // all arrive here. Ending the dialog ends the process, so none of them
+    // may end it while the worker runs.
     if (updating_) {
-        RefuseClose();
+        MessageBeep(MB_OK);
         return;
     }
     SetAppExitCode(kExitCancelled);
@@ -249,10 +248,6 @@ LRESULT UpdateDialog::OnUpdateFinished(WPARAM wParam, LPARAM) {
     }
     EndDialog(IDOK);
     return 0;
-}
-
-void UpdateDialog::RefuseClose() {
-    MessageBeep(MB_OK);
 }
 
 void UpdateDialog::SetCloseEnabled(bool enabled) {

@@ -27,9 +27,6 @@ class UpdateDialog : public Dialog {
     LRESULT OnUpdateFinished(WPARAM wParam, LPARAM lParam) override;
 
   private:
-    // Ending the dialog ends the process, so nothing may end it while the
-    // worker runs.
-    void RefuseClose();
     void SetCloseEnabled(bool enabled);
 
     HICON icon_;

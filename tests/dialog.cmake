@@ -7,13 +7,15 @@ target_link_libraries(dialog_resources_test PRIVATE version)
 
 # The dialog classes in the test's own process (with the program's resources
 # linked in): the dialog base, the system menu, the version box, painting.
+# Holds the log mutex for a moment: no other test may log meanwhile.
 update_test(dialog_inproc_test SOURCES dialog_inproc_test.cpp dialog_support.cpp
-            LOCKS desktop TIMEOUT 120)
+            LOCKS desktop log TIMEOUT 120)
 if(COMMAND update_add_resources)
   update_add_resources(dialog_inproc_test)
 endif()
 
-# The real Update.exe as a child process, driven through its windows.
+# The real Update.exe as a child process, driven through its windows; holds
+# the log mutex to keep an update running for a moment.
 update_test(dialog_ui_test SOURCES dialog_ui_test.cpp dialog_support.cpp
-            LOCKS registry desktop TIMEOUT 300)
+            LOCKS registry desktop log TIMEOUT 300)
 add_dependencies(dialog_ui_test Update)

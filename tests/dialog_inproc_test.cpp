@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <functional>
@@ -369,6 +370,73 @@ TEST_P(FinishedTest, AnyNonzeroFlagIsSuccessOnlyZeroIsFailure) {
 
 INSTANTIATE_TEST_SUITE_P(UpdateDialog, FinishedTest,
                          ::testing::Values(WPARAM(1), WPARAM(0), WPARAM(2), ~WPARAM(0)));
+
+TEST_F(UpdateDialogTest, WhileTheUpdateRunsCloseIsGreyedAndRefused) {
+    // The update runs in this process, on a scratch installation; it waits on
+    // its first log record while the log mutex is held here.
+    std::string root = ts::ScratchDir("dialog-inproc-update");
+    ts::MakeDirs(root + "\\App\\bin");
+    ts::MakeDirs(root + "\\App\\WU");
+    ts::MakeDirs(root + "\\tmp");
+    char savedTmp[MAX_PATH] = {};
+    char savedTemp[MAX_PATH] = {};
+    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+    GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
+    SetEnvironmentVariableA("TMP", (root + "\\tmp").c_str());
+    SetEnvironmentVariableA("TEMP", (root + "\\tmp").c_str());
+    snprintf(g_installPath, sizeof g_installPath, "%s\\App\\bin\\", root.c_str());
+    snprintf(g_featureFolder, sizeof g_featureFolder, "%s\\App\\WU", root.c_str());
+    snprintf(g_logPath, sizeof g_logPath, "%s\\tmp\\Update_Log.txt", root.c_str());
+
+    bool buttonsDisabled = false;
+    UINT closeWhileRunning = 0;
+    bool stayedOpen = false;
+    bool confirmed = false;
+    UINT closeAfterwards = MF_GRAYED;
+    std::string resultCaption;
+    INT_PTR result = RunMain([&](HWND window) {
+        ASSERT_NE(window, nullptr);
+        LogMutexHold hold;
+        ASSERT_TRUE(hold.Held());
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        HWND box = WaitOwnWindow("確認");
+        ASSERT_NE(box, nullptr);
+        confirmed = true;
+        PostMessageA(box, WM_COMMAND, IDYES, 0);
+        ts::WaitForWindowGone(box, kTimeout);
+        for (int i = 0; i < 100 && IsWindowEnabled(GetDlgItem(window, IDCANCEL)); ++i)
+            Sleep(20);
+        buttonsDisabled = !IsWindowEnabled(GetDlgItem(window, IDOK)) &&
+                          !IsWindowEnabled(GetDlgItem(window, IDCANCEL));
+        HMENU menu = GetSystemMenu(window, FALSE);
+        closeWhileRunning = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
+        SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        stayedOpen = StaysOpen(window, 200);
+        hold.Release();
+        HWND done = ts::WaitForWindow(GetCurrentProcessId(), "エラー", kTimeout);
+        if (done == nullptr)
+            done = WaitOwnWindow("完了");
+        ASSERT_NE(done, nullptr);
+        resultCaption = ts::WindowText(done);
+        closeAfterwards = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
+        PostMessageA(done, WM_COMMAND, IDOK, 0);
+        ts::WaitForWindowGone(window, kTimeout);
+    });
+    SetEnvironmentVariableA("TMP", savedTmp);
+    SetEnvironmentVariableA("TEMP", savedTemp);
+    g_installPath[0] = g_featureFolder[0] = g_logPath[0] = '\0';
+
+    EXPECT_TRUE(confirmed);
+    EXPECT_TRUE(buttonsDisabled);
+    EXPECT_TRUE(closeWhileRunning & MF_GRAYED) << closeWhileRunning;
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_FALSE(closeAfterwards & MF_GRAYED) << closeAfterwards;
+    // This test program carries no payload, so the update itself fails.
+    EXPECT_EQ(resultCaption, "エラー");
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(WinApp::Current()->ExitCode(), kExitUpdateFailed);
+}
 
 TEST_F(UpdateDialogTest, TheMinimisedDialogPaintsItsIcon) {
     bool iconic = false;

@@ -88,7 +88,7 @@ bool FocusWindow(HWND window) {
     if (top == nullptr)
         return false;
     unsigned long x = XWindowOf(top);
-    if (x != 0) {
+    if (x != 0 && GetForegroundWindow() != top) {
         char args[64];
         snprintf(args, sizeof args, "windowfocus --sync %lu", x);
         // The X window may not have reached the X server yet.
