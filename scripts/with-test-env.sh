@@ -41,7 +41,15 @@ fi
 
 # Create the prefix first (once), then keep one wineserver alive for the run
 # so that each process starts in well under a second.
-"$BUILD_DIR/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1
+"$BUILD_DIR/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1
+/usr/lib/wine/wineserver -w
 /usr/lib/wine/wineserver -p
+# Wine's background services start with the first program and take its
+# output handles: let that be a program that outlives every test and whose
+# output goes nowhere.
+if [ -f "$BUILD_DIR/tests/keepalive.exe" ]; then
+    "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/tests/keepalive.exe" </dev/null >/dev/null 2>&1 &
+    sleep 1
+fi
 
 "$@"

@@ -13,3 +13,6 @@ add_test(NAME update_imports
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:Update>)
 update_test(startup_test SOURCES startup_test.cpp LOCKS registry log TIMEOUT 180)
 add_dependencies(startup_test Update)
+
+# Started by scripts/with-test-env.sh for the whole run.
+add_executable(keepalive support/keepalive.cpp)
