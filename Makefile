@@ -15,15 +15,16 @@ setup:
 $(BUILD)/CMakeCache.txt:
 	@cmake --preset x86_64 >/dev/null
 
+# The 32-bit build cannot run its own packer here: it uses the 64-bit one.
 $(BUILD_I686)/CMakeCache.txt:
-	@cmake --preset i686 >/dev/null
+	@cmake --preset i686 "-DUPDATE_FPACK_COMMAND=$(CURDIR)/$(BUILD)/wine-run.sh;$(CURDIR)/$(BUILD)/tools/fpack/fpack.exe" >/dev/null
 
 configure: setup $(BUILD)/CMakeCache.txt
 
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-build-i686: setup $(BUILD_I686)/CMakeCache.txt
+build-i686: build $(BUILD_I686)/CMakeCache.txt
 	@cmake --build $(BUILD_I686) -j$(JOBS)
 
 test: build build-i686
