@@ -70,6 +70,11 @@ fi
 say "Wine prefix $WINEPREFIX"
 "$WINE_RUN" cmd /c exit 0 >/dev/null 2>&1   # created once, with the font mapping
 "$WINESERVER" -p
+# Wine draws the title bar's buttons with its Marlett font; the prefix does
+# not always find it by itself.
+if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    ln -sf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
+fi
 "$WINE_RUN" reg query 'HKCU\Software\Wine\Fonts\Replacements' 2>/dev/null |
     iconv -f CP932 -t UTF-8 | grep -i ipa
 
@@ -131,10 +136,12 @@ keys() {
     sleep 0.2
     xdotool key --delay 80 "$@"
 }
-# A screenshot of the screen cut to the given windows (with a margin).
+# A screenshot of the screen cut to the given windows (with a margin); the
+# first one is made the active window.
 shot() {
     name=$1
     shift
+    xdotool windowfocus --sync "$1" 2>/dev/null
     sleep 0.6   # let the windows finish painting
     box=""
     for w in "$@"; do
@@ -217,7 +224,12 @@ awk -F'\t' '
             else if (before[f] != after[f]) printf "  changed  %-20s %8d bytes\n", f, after[f]
         for (f in before)
             if (!(f in after)) printf "  gone     %-20s\n", f
-    }' "$OUT/feature-before.txt" "$OUT/feature-after.txt" | sort -k1,1 -k2
+    }' "$OUT/feature-before.txt" "$OUT/feature-after.txt" | sort -k1,1 -k2 >"$OUT/feature-changes.txt"
+if [ -s "$OUT/feature-changes.txt" ]; then
+    cat "$OUT/feature-changes.txt"
+else
+    echo "  (nothing)"
+fi
 say "patchjob.ini now"
 iconv -f CP932 -t UTF-8 "$FEATURE_DIR/patchjob.ini" 2>/dev/null | tr -d '\r'
 if [ $HEADLESS = 1 ]; then
