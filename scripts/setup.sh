@@ -4,7 +4,8 @@
 set -e
 
 PACKAGES="cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
-googletest wine64 xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales"
+googletest wine64 xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales
+python3-minimal"
 
 missing=""
 for p in $PACKAGES; do
