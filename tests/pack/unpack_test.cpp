@@ -368,6 +368,57 @@ TEST_F(Unpack, FilesAndFoldersBeyond260Bytes) {
     ExpectStamped(file300, 0x20, kTimeA);
 }
 
+TEST_F(Unpack, RecordHandlersReadExactlyTheirRecord) {
+    // Called one by one on a handle just after each tag, the record handlers
+    // leave the handle at the next record.
+    const std::string a = Compressible(9000), b = Random(100);
+    const std::string bytes = FileHead("r\\one.txt", 0x21, kTimeA, kTimeB, a.size() + b.size()) +
+                              CompressedChunk(a) + StoredChunk(b) + End() +
+                              FolderRecord("r\\f", 0x12, kTimeA, kTimeA) + FileRecord("two", "2");
+    ASSERT_TRUE(ts::WriteBytes(archive_, bytes));
+    UniqueHandle h(CreateFileA(archive_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(h.IsValid());
+    char tag[4];
+    DWORD got;
+    ASSERT_TRUE(ReadFile(h.Get(), tag, 4, &got, nullptr));
+    EXPECT_EQ(kFpOk, ExtractFileRecord(h.Get(), dest_.c_str(), nullptr, nullptr));
+    ASSERT_TRUE(ReadFile(h.Get(), tag, 4, &got, nullptr));
+    EXPECT_EQ(0, memcmp(tag, "FLDR", 4));
+    EXPECT_EQ(kFpOk, ExtractFolderRecord(h.Get(), dest_.c_str()));
+    ASSERT_TRUE(ReadFile(h.Get(), tag, 4, &got, nullptr));
+    EXPECT_EQ(0, memcmp(tag, "FILE", 4));
+    EXPECT_EQ(kFpOk, ExtractFileRecord(h.Get(), dest_.c_str(), nullptr, nullptr));
+    EXPECT_EQ(kFpTruncated, ExtractFileRecord(h.Get(), dest_.c_str(), nullptr, nullptr));
+    EXPECT_EQ(a + b, Read("r\\one.txt"));
+    ExpectStamped("r\\one.txt", 0x21, kTimeB);
+    EXPECT_EQ("2", Read("two"));
+    EXPECT_TRUE(AttributesAt(dest_ + "\\r\\f") & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(Unpack, ChunksOfChangingSizesInManyRecords) {
+    // Chunks larger and smaller than the ones before, across records and
+    // folders that come and go: each file gets exactly its own content.
+    std::string archive;
+    FolderPackWriter writer;
+    writer.UseMemory(&archive);
+    FILETIME t = {static_cast<DWORD>(kTimeA), static_cast<DWORD>(kTimeA >> 32)};
+    std::vector<std::pair<std::string, std::string>> files;
+    for (int i = 0; i < 60; ++i) {
+        const size_t size = static_cast<size_t>((i * 7919) % 70000);
+        const std::string content = i % 3 == 0 ? Random(size, i) : Compressible(size, i);
+        const std::string name =
+            "g" + std::to_string(i % 4 == 3 ? i : i / 8) + "\\f" + std::to_string(i);
+        ASSERT_TRUE(writer.SetChunkSize(1 + static_cast<uint32_t>((i * 104729) % 30000)));
+        ASSERT_TRUE(writer.AddFile(name.c_str(), 0x20, t, t, content.data(), content.size()));
+        files.emplace_back(name, content);
+    }
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_EQ(kFpOk, Run(archive));
+    for (const auto& f : files)
+        EXPECT_TRUE(Read(f.first) == f.second) << f.first;
+}
+
 TEST_F(Unpack, NoHandleIsCreateFailed) {
     EXPECT_EQ(kFpCreateFailed, ExtractFolderPackHandle(dest_.c_str(), nullptr, AnswerYes, nullptr));
     EXPECT_EQ(kFpCreateFailed,

@@ -1,0 +1,403 @@
+// fpack_bench: times the unpacker against a reference that does only the
+// unavoidable work (inflating the same chunks from memory, one create and
+// the writes per file), each in a fresh child process of this program.
+//   fpack_bench [WORKDIR] [--reps N] [--case a|b|ab] [--keep]
+// Case a: four files of 64 MiB, two compressible and two not.
+// Case b: 20,000 files of 0 to 8 KiB in 100 folders (200 each, grouped).
+// The work folder (default %TEMP%\fpack-bench) is deleted at the end unless
+// --keep is given; archives found there are reused.
+#include "pack/FolderPack.h"
+#include "pack/FolderPackWriter.h"
+#include "LongPath.h"
+#include "Owners.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <algorithm>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+int AnswerYes(const char*) {
+    return kFpAnswerYes;
+}
+
+double Seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(b.QuadPart - a.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+void FillCompressible(std::string& s, size_t n, unsigned seed) {
+    s.clear();
+    s.reserve(n);
+    unsigned x = seed * 2654435761u + 1;
+    char line[96];
+    while (s.size() < n) {
+        x = x * 1103515245u + 12345u;
+        const int len =
+            snprintf(line, sizeof line, "%08u record %u: status=%s value=%u\r\n", x >> 6,
+                     (x >> 12) % 5000, (x & 64) ? "ok" : "retry", (x >> 3) % 100000);
+        s.append(line, static_cast<size_t>(len));
+    }
+    s.resize(n);
+}
+
+void FillRandom(std::string& s, size_t n, unsigned seed) {
+    s.resize(n);
+    uint64_t x = seed * 0x9E3779B97F4A7C15ull + 7;
+    for (size_t i = 0; i < n; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        s[i] = static_cast<char>(x >> 29);
+    }
+}
+
+bool RemoveTree(const std::string& path) {
+    std::wstring wide;
+    {
+        std::vector<char> text(kLongFormBytes);
+        std::vector<wchar_t> w(kLongFormWideUnits);
+        if (!BuildLongFormText(path.c_str(), text.data(), text.size()) ||
+            !MultiByteToWideChar(CP_ACP, 0, text.data(), -1, w.data(), (int)w.size()))
+            return false;
+        wide = w.data();
+    }
+    const DWORD a = GetFileAttributesW(wide.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES)
+        return true;
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY))
+        return DeleteFileW(wide.c_str()) != FALSE;
+    WIN32_FIND_DATAW fd;
+    UniqueFindHandle find(FindFirstFileW((wide + L"\\*").c_str(), &fd));
+    if (find.IsValid()) {
+        do {
+            if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0)
+                continue;
+            char name[MAX_PATH * 2];
+            WideCharToMultiByte(CP_ACP, 0, fd.cFileName, -1, name, sizeof name, nullptr, nullptr);
+            RemoveTree(path + "\\" + name);
+        } while (FindNextFileW(find.Get(), &fd));
+    }
+    find.Close();
+    return RemoveDirectoryW(wide.c_str()) != FALSE;
+}
+
+// ---- archives ----
+
+bool MakeArchiveA(const std::string& path) {
+    FolderPackWriter w;
+    if (!w.CreateArchiveFile(path.c_str()))
+        return false;
+    FILETIME t = {0, 0x01D00000};
+    std::string content;
+    for (int i = 0; i < 4; ++i) {
+        if (i < 2)
+            FillCompressible(content, 64u << 20, i + 1);
+        else
+            FillRandom(content, 64u << 20, i + 1);
+        char name[32];
+        snprintf(name, sizeof name, "large%d.bin", i);
+        if (!w.AddFile(name, 0x20, t, t, content.data(), content.size()))
+            return false;
+    }
+    return w.Finish();
+}
+
+bool MakeArchiveB(const std::string& path) {
+    FolderPackWriter w;
+    if (!w.CreateArchiveFile(path.c_str()))
+        return false;
+    FILETIME t = {0, 0x01D00000};
+    std::string content;
+    unsigned x = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        x = x * 1103515245u + 12345u;
+        const size_t size = (x >> 8) % 8193;
+        if (i % 2 == 0)
+            FillCompressible(content, size, i);
+        else
+            FillRandom(content, size, i);
+        char name[48];
+        // Grouped by folder, in the order that fpack c writes a tree.
+        snprintf(name, sizeof name, "dir%02d\\file%05d.dat", i / 200, i);
+        if (!w.AddFile(name, 0x20, t, t, content.data(), content.size()))
+            return false;
+    }
+    return w.Finish();
+}
+
+// ---- children ----
+
+struct Sample {
+    double seconds = 0;
+    double peakDeltaMiB = 0;
+    double peakMiB = 0;
+};
+
+void PrintSample(double seconds, SIZE_T startWs) {
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
+    printf("%.6f %.3f %.3f\n", seconds,
+           static_cast<double>(pmc.PeakWorkingSetSize - startWs) / 1048576.0,
+           static_cast<double>(pmc.PeakWorkingSetSize) / 1048576.0);
+}
+
+SIZE_T WorkingSet() {
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
+    return pmc.WorkingSetSize;
+}
+
+int ChildUnpack(const char* archive, const char* dest) {
+    const SIZE_T startWs = WorkingSet();
+    LARGE_INTEGER a, b;
+    QueryPerformanceCounter(&a);
+    const int r = ExtractFolderPack(dest, archive, AnswerYes, nullptr);
+    QueryPerformanceCounter(&b);
+    if (r != kFpOk) {
+        fprintf(stderr, "unpack failed: %d\n", r);
+        return 1;
+    }
+    PrintSample(Seconds(a, b), startWs);
+    return 0;
+}
+
+struct RefChunk {
+    const unsigned char* data;
+    uint32_t dataLength, originalLength;
+};
+struct RefOp {
+    std::string path;
+    bool folder;
+    std::vector<RefChunk> chunks;
+};
+
+// The reference: the archive parsed in memory beforehand (trusted, untimed);
+// timed are the folders, one create per file, inflating and writing.
+int ChildReference(const char* archivePath, const char* dest) {
+    std::string archive;
+    {
+        UniqueHandle h(CreateFileLong(archivePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER size;
+        if (!h.IsValid() || !GetFileSizeEx(h.Get(), &size))
+            return 1;
+        archive.resize(static_cast<size_t>(size.QuadPart));
+        for (size_t done = 0; done < archive.size();) {
+            DWORD got = 0;
+            DWORD want = static_cast<DWORD>(std::min<size_t>(archive.size() - done, 1u << 24));
+            if (!ReadFile(h.Get(), &archive[done], want, &got, nullptr) || got == 0)
+                return 1;
+            done += got;
+        }
+    }
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(archive.data()) + 16;
+    int32_t count;
+    memcpy(&count, p, 4);
+    p += 4;
+    std::vector<RefOp> ops;
+    std::vector<std::string> folders;
+    uint32_t largest = 0;
+    const std::string prefix = std::string(dest) + "\\";
+    ops.push_back({std::string(dest), true, {}});
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t n;
+        if (memcmp(p, "FLDR", 4) == 0) {
+            memcpy(&n, p + 8, 4);
+            ops.push_back({prefix + reinterpret_cast<const char*>(p + 12), true, {}});
+            p += 12 + n + 30;
+            continue;
+        }
+        memcpy(&n, p + 12, 4);
+        RefOp op{prefix + reinterpret_cast<const char*>(p + 16), false, {}};
+        const size_t slash = op.path.rfind('\\');
+        const std::string folder = op.path.substr(0, slash);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+            folders.push_back(folder);
+            ops.push_back({folder, true, {}});
+        }
+        p += 16 + n + 30;
+        while (memcmp(p, "FPCK", 4) == 0) {
+            RefChunk c;
+            uint32_t l;
+            memcpy(&l, p + 4, 4);
+            memcpy(&c.originalLength, p + 8, 4);
+            c.dataLength = l - 4;
+            c.data = p + 12;
+            largest = std::max(largest, c.originalLength);
+            op.chunks.push_back(c);
+            p += 8 + l;
+        }
+        p += 8;
+        ops.push_back(op);
+    }
+    std::vector<unsigned char> buffer(largest ? largest : 1);
+
+    const SIZE_T startWs = WorkingSet();
+    LARGE_INTEGER a, b;
+    QueryPerformanceCounter(&a);
+    for (const RefOp& op : ops) {
+        if (op.folder) {
+            CreateDirectoryA(op.path.c_str(), nullptr);
+            continue;
+        }
+        UniqueHandle f(CreateFileA(op.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!f.IsValid())
+            return 1;
+        for (const RefChunk& c : op.chunks) {
+            const void* out = c.data;
+            if (c.dataLength != c.originalLength) {
+                uLongf produced = c.originalLength;
+                if (uncompress(buffer.data(), &produced, c.data, c.dataLength) != Z_OK)
+                    return 1;
+                out = buffer.data();
+            }
+            DWORD put;
+            if (!WriteFile(f.Get(), out, c.originalLength, &put, nullptr))
+                return 1;
+        }
+    }
+    QueryPerformanceCounter(&b);
+    // Working set of the reference includes the archive in memory: only the
+    // time is compared.
+    PrintSample(Seconds(a, b), startWs);
+    return 0;
+}
+
+// ---- parent ----
+
+bool RunChild(const std::string& commandLine, Sample& sample) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
+        return false;
+    UniqueHandle reader(readEnd), writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi;
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    writer.Close();
+    std::string out;
+    char buf[256];
+    DWORD got;
+    while (ReadFile(reader.Get(), buf, sizeof buf, &got, nullptr) && got > 0)
+        out.append(buf, got);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code == 0 && sscanf(out.c_str(), "%lf %lf %lf", &sample.seconds, &sample.peakDeltaMiB,
+                               &sample.peakMiB) == 3;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+bool RunCase(const char* label, const std::string& self, const std::string& archive,
+             const std::string& out, int reps, double largestChunkMiB) {
+    std::vector<double> unpack, reference, peakDelta, peak;
+    for (int r = 0; r < reps; ++r) {
+        for (int k = 0; k < 2; ++k) {
+            // Alternate which goes first, so that neither always meets a warm cache.
+            const bool doUnpack = (k == 0) == (r % 2 == 0);
+            Sample s;
+            const std::string cmd = "\"" + self + "\" --child " +
+                                    (doUnpack ? "unpack" : "reference") + " \"" + archive +
+                                    "\" \"" + out + "\"";
+            if (!RunChild(cmd, s)) {
+                fprintf(stderr, "fpack_bench: child failed: %s\n", cmd.c_str());
+                return false;
+            }
+            if (doUnpack) {
+                unpack.push_back(s.seconds);
+                peakDelta.push_back(s.peakDeltaMiB);
+                peak.push_back(s.peakMiB);
+            } else {
+                reference.push_back(s.seconds);
+            }
+            RemoveTree(out);
+        }
+    }
+    const double u = Median(unpack), ref = Median(reference);
+    const double limit = 6.0 + largestChunkMiB + 4.0;
+    printf("case %s: unpacker %.3f s, reference %.3f s, ratio %.3f (goal <= 1.15)\n", label, u, ref,
+           u / ref);
+    printf("case %s: unpacker peak working set +%.1f MiB over its start (%.1f MiB in all); "
+           "limit %.1f MiB\n",
+           label, *std::max_element(peakDelta.begin(), peakDelta.end()),
+           *std::max_element(peak.begin(), peak.end()), limit);
+    fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && strcmp(argv[1], "--child") == 0) {
+        if (strcmp(argv[2], "unpack") == 0)
+            return ChildUnpack(argv[3], argv[4]);
+        if (strcmp(argv[2], "reference") == 0)
+            return ChildReference(argv[3], argv[4]);
+        return 64;
+    }
+    std::string work;
+    int reps = 3;
+    std::string cases = "ab";
+    bool keep = false;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--reps") == 0 && i + 1 < argc)
+            reps = std::max(1, atoi(argv[++i]));
+        else if (strcmp(argv[i], "--case") == 0 && i + 1 < argc)
+            cases = argv[++i];
+        else if (strcmp(argv[i], "--keep") == 0)
+            keep = true;
+        else
+            work = argv[i];
+    }
+    if (work.empty()) {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        work = std::string(temp) + "fpack-bench";
+    }
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    CreateDirectoryA(work.c_str(), nullptr);
+    const std::string a = work + "\\a.fpk", b = work + "\\b.fpk", out = work + "\\out";
+    const bool doA = cases.find('a') != std::string::npos;
+    const bool doB = cases.find('b') != std::string::npos;
+    RemoveTree(out);
+    // --keep leaves the archives for the next run, which then reuses them.
+    bool ok =
+        (!doA || GetFileAttributesA(a.c_str()) != INVALID_FILE_ATTRIBUTES || MakeArchiveA(a)) &&
+        (!doB || GetFileAttributesA(b.c_str()) != INVALID_FILE_ATTRIBUTES || MakeArchiveB(b));
+    if (!ok)
+        fprintf(stderr, "fpack_bench: cannot write the archives in %s\n", work.c_str());
+    printf("work folder %s, %d runs each, medians\n", work.c_str(), reps);
+    if (doA)
+        ok = ok && RunCase("a (4 x 64 MiB)", self, a, out, reps, 6.0);
+    if (doB)
+        ok = ok && RunCase("b (20,000 x 0-8 KiB)", self, b, out, reps, 8.0 / 1024);
+    if (!keep)
+        RemoveTree(work);
+    return ok ? 0 : 1;
+}
