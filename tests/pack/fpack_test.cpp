@@ -214,6 +214,17 @@ TEST_F(Fpack, FixedTimeMakesIdenticalArchives) {
         EXPECT_EQ(kFixedTime, LastWriteAt(dest_ + "\\" + entry)) << entry;
 }
 
+TEST_F(Fpack, ArchiveInsideTheSourceIsNotPackedIntoItself) {
+    ASSERT_TRUE(MakeDirAt(src_));
+    ASSERT_TRUE(WriteFileAt(src_ + "\\a.txt", "a"));
+    const std::string inside = src_ + "\\self.fpk";
+    ASSERT_TRUE(WriteFileAt(inside, "an older archive"));
+    ASSERT_EQ(0, Tool("c " + Q(inside) + " " + Q(src_))) << output_;
+    ASSERT_EQ(0, Tool("l " + Q(inside))) << output_;
+    EXPECT_NE(std::string::npos, output_.find("total: 1 records (1 files, 0 folders)")) << output_;
+    EXPECT_EQ(std::string::npos, output_.find("self.fpk")) << output_;
+}
+
 TEST_F(Fpack, EmptyFolderGivesAnEmptyArchive) {
     ASSERT_TRUE(MakeDirAt(src_));
     ASSERT_EQ(0, Tool("c " + Q(archive_) + " " + Q(src_)));

@@ -174,6 +174,21 @@ int Create(int argc, char** argv) {
     if (!Collect(root, "", entries))
         return kExitFailure;
 
+    // An archive written into the folder itself does not pack itself.
+    char archiveFull[MAX_PATH * 4];
+    if (GetFullPathNameA(argv[2], sizeof archiveFull, archiveFull, nullptr) == 0)
+        archiveFull[0] = '\0';
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const Entry& e) {
+                                     char full[MAX_PATH * 4];
+                                     const std::string path = root + "\\" + e.name;
+                                     return !e.folder &&
+                                            GetFullPathNameA(path.c_str(), sizeof full, full,
+                                                             nullptr) != 0 &&
+                                            _stricmp(full, archiveFull) == 0;
+                                 }),
+                  entries.end());
+
     FolderPackWriter writer;
     if (!writer.CreateArchiveFile(argv[2])) {
         fprintf(stderr, "fpack: cannot create archive: %s\n", argv[2]);
