@@ -68,8 +68,13 @@ fi
 
 # --- Prefix and demo installation ----------------------------------------
 say "Wine prefix $WINEPREFIX"
-"$WINE_RUN" cmd /c exit 0 >/dev/null 2>&1   # created once, with the font mapping
+# The prefix is created once, with the font mapping. Then one wineserver for
+# the whole demo; Wine's background services start with its first program
+# and keep its output handles, so that program's output goes nowhere.
+"$WINE_RUN" cmd /c exit 0 </dev/null >/dev/null 2>&1
+"$WINESERVER" -w
 "$WINESERVER" -p
+"$WINE_RUN" cmd /c exit 0 </dev/null >/dev/null 2>&1
 # Wine draws the title bar's buttons with its Marlett font; the prefix does
 # not always find it by itself.
 if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
