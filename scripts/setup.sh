@@ -4,7 +4,7 @@
 set -e
 
 PACKAGES="cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
-googletest wine64 xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales
+googletest wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales
 python3-minimal"
 
 missing=""
@@ -22,7 +22,7 @@ fi
 if [ -n "$missing" ]; then
     echo "setup: installing$missing"
     $SUDO apt-get update -qq >/dev/null
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing >/dev/null
 fi
 
 # Wine takes code page 932 from the Japanese locale; without it, it silently
