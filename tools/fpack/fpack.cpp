@@ -4,6 +4,7 @@
 //   fpack t ARCHIVE
 //   fpack x ARCHIVE DESTDIR [--no-overwrite]
 #include "pack/FolderPack.h"
+#include "pack/FolderPackReader.h"
 #include "pack/FolderPackWriter.h"
 #include "LongPath.h"
 #include "Owners.h"
@@ -232,15 +233,6 @@ struct Totals {
     uint64_t chunkData = 0;
 };
 
-bool ReadExact(HANDLE h, void* buffer, DWORD length) {
-    DWORD got = 0;
-    return ReadFile(h, buffer, length, &got, nullptr) && got == length;
-}
-
-template <typename T> bool ReadValue(HANDLE h, T& value) {
-    return ReadExact(h, &value, sizeof value);
-}
-
 std::string TimeText(FILETIME time) {
     SYSTEMTIME st;
     char text[64];
@@ -253,19 +245,6 @@ std::string TimeText(FILETIME time) {
     return text;
 }
 
-// Reads N and the name; the same limits as the unpacker's.
-int ReadName(HANDLE h, std::vector<char>& name) {
-    uint32_t length = 0;
-    if (!ReadValue(h, length))
-        return kFpTruncated;
-    if (length >= kFpPathBufferSize)
-        return kFpBadFormat;
-    name.assign(length + 1, '\0');
-    if (!ReadExact(h, name.data(), length))
-        return kFpTruncated;
-    return kFpOk;
-}
-
 void PrintRecord(const char* kind, DWORD attributes, uint64_t size, uint32_t chunks,
                  uint32_t stored, uint32_t compressed, FILETIME created, FILETIME written,
                  const char* name) {
@@ -274,40 +253,32 @@ void PrintRecord(const char* kind, DWORD attributes, uint64_t size, uint32_t chu
            stored, compressed, TimeText(created).c_str(), TimeText(written).c_str(), name);
 }
 
-int WalkFile(HANDLE h, bool inflate, bool print, std::vector<char>& buffer, Totals& totals) {
-    uint64_t restLength;
-    if (!ReadValue(h, restLength))
-        return kFpTruncated;
-    std::vector<char> name;
-    int r = ReadName(h, name);
+// The records are read by the unpacker's own reader. The prefix is the
+// shortest one any destination gives (one backslash), so that t refuses
+// every name that x would refuse wherever it unpacks.
+constexpr char kShortestPrefix[] = "\\";
+int WalkFile(ArchiveReader& reader, bool inflate, bool print, std::vector<char>& buffer,
+             Totals& totals) {
+    std::vector<char> name(kFpPathBufferSize);
+    RecordHead head;
+    int r = ReadRecordHead(reader, true, kShortestPrefix, name.data(), head);
     if (r != kFpOk)
         return r;
-    uint16_t reserved;
-    uint32_t attributes;
-    FILETIME created, written;
-    uint64_t size;
-    if (!ReadValue(h, reserved) || !ReadValue(h, attributes) || !ReadValue(h, created) ||
-        !ReadValue(h, written) || !ReadValue(h, size))
-        return kFpTruncated;
-    if (!IsSafeRecordName(name.data()))
-        return kFpBadFormat;
     uint64_t produced = 0;
     uint32_t chunks = 0, stored = 0, compressed = 0;
     for (;;) {
         uint32_t tag;
-        if (!ReadValue(h, tag))
+        if (!reader.ReadValue(tag))
             return kFpTruncated;
         if (tag == kFpTagEnd)
             break;
         if (tag != kFpTagChunk)
             return kFpBadFormat;
-        uint32_t chunkLength, originalLength;
-        if (!ReadValue(h, chunkLength) || !ReadValue(h, originalLength))
-            return kFpTruncated;
-        if (chunkLength < 4 || chunkLength - 4 > kFpMaxChunkData || originalLength > 0x7FFFFFFFu)
-            return kFpBadFormat;
-        const uint32_t dataLength = chunkLength - 4;
-        if (!ReadExact(h, buffer.data(), dataLength))
+        uint32_t dataLength, originalLength;
+        r = ReadChunkHead(reader, dataLength, originalLength);
+        if (r != kFpOk)
+            return r;
+        if (!reader.Read(buffer.data(), dataLength))
             return kFpTruncated;
         if (dataLength == originalLength) {
             ++stored;
@@ -323,47 +294,38 @@ int WalkFile(HANDLE h, bool inflate, bool print, std::vector<char>& buffer, Tota
         produced += originalLength;
         totals.chunkData += dataLength;
     }
-    if (produced != size)
+    if (produced != head.originalSize)
         return kFpSizeMismatch;
     uint32_t trailer;
-    if (!ReadValue(h, trailer))
+    if (!reader.ReadValue(trailer))
         return kFpTruncated;
     if (print)
-        PrintRecord("FILE", attributes, size, chunks, stored, compressed, created, written,
-                    name.data());
+        PrintRecord("FILE", head.attributes, head.originalSize, chunks, stored, compressed,
+                    head.creationTime, head.lastWriteTime, name.data() + 1);
     ++totals.files;
-    totals.bytes += size;
+    totals.bytes += head.originalSize;
     totals.chunks += chunks;
     totals.stored += stored;
     totals.compressed += compressed;
     return kFpOk;
 }
 
-int WalkFolder(HANDLE h, bool print, Totals& totals) {
-    uint32_t firstField;
-    if (!ReadValue(h, firstField))
-        return kFpTruncated;
-    std::vector<char> name;
-    int r = ReadName(h, name);
+int WalkFolder(ArchiveReader& reader, bool print, Totals& totals) {
+    std::vector<char> name(kFpPathBufferSize);
+    RecordHead head;
+    const int r = ReadRecordHead(reader, false, kShortestPrefix, name.data(), head);
     if (r != kFpOk)
         return r;
-    uint16_t reserved;
-    uint32_t attributes;
-    FILETIME created, written;
-    if (!ReadValue(h, reserved) || !ReadValue(h, attributes) || !ReadValue(h, created) ||
-        !ReadValue(h, written))
-        return kFpTruncated;
-    if (!IsSafeRecordName(name.data()))
-        return kFpBadFormat;
     uint32_t tag, trailer;
-    if (!ReadValue(h, tag))
+    if (!reader.ReadValue(tag))
         return kFpTruncated;
     if (tag != kFpTagEnd)
         return kFpBadFormat;
-    if (!ReadValue(h, trailer))
+    if (!reader.ReadValue(trailer))
         return kFpTruncated;
     if (print)
-        PrintRecord("FLDR", attributes, 0, 0, 0, 0, created, written, name.data());
+        PrintRecord("FLDR", head.attributes, 0, 0, 0, 0, head.creationTime, head.lastWriteTime,
+                    name.data() + 1);
     ++totals.folders;
     return kFpOk;
 }
@@ -377,14 +339,12 @@ int Walk(const char* path, bool inflate, bool print) {
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!h.IsValid())
         return Fail(kFpOpenFailed);
-    char signature[16];
-    if (!ReadExact(h.Get(), signature, sizeof signature))
-        return Fail(kFpTruncated);
-    if (memcmp(signature, kFpSignature, sizeof kFpSignature) != 0)
-        return Fail(kFpBadFormat);
-    int32_t count;
-    if (!ReadValue(h.Get(), count))
-        return Fail(kFpTruncated);
+    HeapBlock readAhead(malloc(kFpReadAheadSize));
+    ArchiveReader reader(h.Get(), readAhead.Bytes(), kFpReadAheadSize);
+    int32_t count = 0;
+    const int headerResult = ReadArchiveHeader(reader, count);
+    if (headerResult != kFpOk)
+        return Fail(headerResult);
     if (print)
         printf("kind attribs         size chunks stored/compr. created              written    "
                "          name\n");
@@ -392,13 +352,13 @@ int Walk(const char* path, bool inflate, bool print) {
     Totals totals;
     for (int32_t i = 0; i < count; ++i) {
         uint32_t tag;
-        if (!ReadValue(h.Get(), tag))
+        if (!reader.ReadValue(tag))
             return Fail(kFpTruncated);
         int r;
         if (tag == kFpTagFile)
-            r = WalkFile(h.Get(), inflate, print, buffer, totals);
+            r = WalkFile(reader, inflate, print, buffer, totals);
         else if (tag == kFpTagFolder)
-            r = WalkFolder(h.Get(), print, totals);
+            r = WalkFolder(reader, print, totals);
         else
             r = kFpBadFormat;
         if (r != kFpOk) {

@@ -1,0 +1,58 @@
+// Reading Folder Pack archives field by field: the one reader of the format,
+// shared by the unpacker and the archive tools, so that both accept and
+// refuse exactly the same archives.
+#pragma once
+
+#include "FolderPack.h"
+
+#include <windows.h>
+#include <stdint.h>
+
+// Read-ahead of an archive walk: the fixed fields of many small records come
+// from one platform read.
+constexpr DWORD kFpReadAheadSize = 64 * 1024;
+
+// Reads the archive field by field. Each field gets exactly its width or the
+// read counts as failed or short, as with one platform read per field. With
+// no read-ahead buffer every field is one platform read, and the handle
+// stays just after the last field read.
+class ArchiveReader {
+  public:
+    ArchiveReader(HANDLE archive, char* buffer, DWORD capacity)
+        : archive_(archive), buffer_(buffer), capacity_(buffer != nullptr ? capacity : 0) {}
+
+    bool Read(void* out, DWORD length);
+    template <typename T> bool ReadValue(T& value) { return Read(&value, sizeof value); }
+
+  private:
+    HANDLE archive_;
+    char* buffer_;
+    DWORD capacity_;
+    DWORD position_ = 0;
+    DWORD end_ = 0;
+};
+
+// The signature block and the record count: 0, -8 or -9.
+int ReadArchiveHeader(ArchiveReader& reader, int32_t& recordCount);
+
+// The fields of a FILE or FLDR record between its tag and its chunks (FILE)
+// or its end tag (FLDR).
+struct RecordHead {
+    uint32_t attributes = 0;
+    FILETIME creationTime = {};
+    FILETIME lastWriteTime = {};
+    uint64_t originalSize = 0; // FILE records only
+};
+
+// Reads a record's head once its tag has been read. The name goes into
+// target (kFpPathBufferSize bytes, zero-filled first, so a name without its
+// NUL still ends) right after prefix. Returns 0; -8 for a short read; -9 when
+// the prefix and name do not fit the buffer or the name would leave the
+// destination (checked after every field is read).
+int ReadRecordHead(ArchiveReader& reader, bool fileRecord, const char* prefix, char* target,
+                   RecordHead& head);
+
+// The chunk length and original length after an "FPCK" tag, refused (-9)
+// before any data is read when the data would not fit the chunk buffer or the
+// content could not be counted. Returns 0, -8 or -9; dataLength = L - 4.
+int ReadChunkHead(ArchiveReader& reader, uint32_t& dataLength, uint32_t& originalLength);
