@@ -32,15 +32,12 @@ INSTALL_WIN='C:\Program Files (x86)\TALMERO Pro\bin\'
 INSTALL_DIR="$WINEPREFIX/drive_c/Program Files (x86)/TALMERO Pro/bin"
 FEATURE_DIR="$WINEPREFIX/drive_c/Program Files (x86)/TALMERO Pro/WU"
 
-XVFB_PID=""
+. "$(dirname "$0")/xvfb.sh"
 APP_PID=""
 cleanup() {
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
     "$WINESERVER" -k >/dev/null 2>&1
-    if [ -n "$XVFB_PID" ]; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-    fi
+    stop_xvfb
 }
 trap cleanup EXIT INT TERM
 
@@ -52,18 +49,7 @@ if [ -z "${DEMO_HEADLESS:-}" ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2
     HEADLESS=0
 fi
 if [ $HEADLESS = 1 ]; then
-    n=95
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
-        n=$((n + 1))
-    done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    i=0
-    while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do
-        sleep 0.1
-        i=$((i + 1))
-    done
-    export DISPLAY=":$n"
+    start_xvfb 95 1024x768x24
 fi
 
 # --- Prefix and demo installation ----------------------------------------
@@ -75,11 +61,6 @@ say "Wine prefix $WINEPREFIX"
 "$WINESERVER" -w
 "$WINESERVER" -p
 "$WINE_RUN" cmd /c exit 0 </dev/null >/dev/null 2>&1
-# Wine draws the title bar's buttons with its Marlett font; the prefix does
-# not always find it by itself.
-if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
-    ln -sf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
-fi
 "$WINE_RUN" reg query 'HKCU\Software\Wine\Fonts\Replacements' 2>/dev/null |
     iconv -f CP932 -t UTF-8 | grep -i ipa
 

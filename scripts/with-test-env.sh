@@ -13,30 +13,15 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ja_JP.UTF-8
 export LC_ALL=ja_JP.UTF-8
 
-XVFB_PID=""
+. "$(dirname "$0")/xvfb.sh"
 cleanup() {
     /usr/lib/wine/wineserver -k >/dev/null 2>&1
-    if [ -n "$XVFB_PID" ]; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-    fi
+    stop_xvfb
 }
 trap cleanup EXIT INT TERM
 
 if [ -z "${UPDATE_USE_DISPLAY:-}" ]; then
-    # A free display: no lock file and no socket for it.
-    n=91
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do
-        n=$((n + 1))
-    done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    i=0
-    while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do
-        sleep 0.1
-        i=$((i + 1))
-    done
-    export DISPLAY=":$n"
+    start_xvfb 91 1280x1024x24
 fi
 
 # Create the prefix first (once), then keep one wineserver alive for the run
