@@ -100,8 +100,7 @@ TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
     HWND box = OpenConfirmation(run);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(MessageBoxText(box), kConfirmText);
-    EXPECT_EQ(ts::MessageBoxIconKind(box),
-              static_cast<int>(reinterpret_cast<INT_PTR>(IDI_QUESTION)));
+    EXPECT_EQ(ts::MessageBoxIconKind(box), ts::kIconQuestion);
     EXPECT_EQ(MessageBoxButtons(box), (std::vector<int>{IDYES, IDNO}));
     EXPECT_EQ(DefaultButton(box), IDNO);
     EXPECT_EQ(FocusOf(box), GetDlgItem(box, IDNO));
@@ -146,8 +145,7 @@ TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
     HWND done = run.WaitBox("完了");
     ASSERT_NE(done, nullptr) << run.install.Log();
     EXPECT_EQ(MessageBoxText(done), kSuccessText);
-    EXPECT_EQ(ts::MessageBoxIconKind(done),
-              static_cast<int>(reinterpret_cast<INT_PTR>(IDI_ASTERISK)));
+    EXPECT_EQ(ts::MessageBoxIconKind(done), ts::kIconInformation);
     EXPECT_EQ(MessageBoxButtons(done), std::vector<int>{IDOK});
     EXPECT_EQ(GetWindow(done, GW_OWNER), run.dialog);
     // The update did its work.
@@ -176,7 +174,7 @@ TEST(Dialog, AFailedUpdateShowsTheErrorBoxAndExitsWithOne) {
     HWND error = run.WaitBox("エラー");
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(MessageBoxText(error), kFailureText);
-    EXPECT_EQ(ts::MessageBoxIconKind(error), static_cast<int>(reinterpret_cast<INT_PTR>(IDI_HAND)));
+    EXPECT_EQ(ts::MessageBoxIconKind(error), ts::kIconError);
     EXPECT_EQ(MessageBoxButtons(error), std::vector<int>{IDOK});
     EXPECT_EQ(GetWindow(error, GW_OWNER), run.dialog);
     ASSERT_TRUE(PressKeys(error, "Return"));
