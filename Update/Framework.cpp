@@ -75,6 +75,10 @@ bool File::Write(const void* data, unsigned long count) {
     return true;
 }
 
+bool File::Flush() {
+    return FlushFileBuffers(handle_.Get()) != FALSE;
+}
+
 bool File::Close() {
     return handle_.Close();
 }

@@ -59,6 +59,8 @@ class File {
     bool Open(const char* path, unsigned flags);
     // Writes all count bytes; false on a failed or short write.
     bool Write(const void* data, unsigned long count);
+    // Writes what the system still holds of the file to the disk.
+    bool Flush();
     // Returns false when closing failed (for instance data not flushed).
     bool Close();
     bool IsOpen() const { return handle_.IsValid(); }

@@ -1,6 +1,6 @@
 #include "GeneratedFiles.h"
 
-#include "Framework.h"
+#include "FileReplace.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -21,20 +21,62 @@ void ReadProfileValue(const char* file, const char* section, const char* key, ch
     GetPrivateProfileStringA(section, key, "", value, kProfileValueSize, file);
 }
 
-// One command file line with its CR LF. The buffer is larger than any line
-// that paths and server names from 260-byte buffers make, so a line is never
-// cut; one that would not fit is refused all the same.
-struct Line {
-    char text[1024];
-    bool ok;
+// Makes the profile functions read the file from the disk again: some
+// platforms keep a copy of recently used profile files.
+void ForgetCachedProfile(const char* file) {
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, file);
+}
+
+struct ProfileKey {
+    const char* section;
+    const char* key;
+    const char* value;
 };
+
+// Sets the keys in a work copy of the file (its current content, or nothing
+// when there is no file yet), reads each one back from the disk, and only
+// then puts the copy in place of the file.
+int EditProfile(const char* file, const ProfileKey* keys, size_t count) {
+    char work[MAX_PATH];
+    if (!MakeWorkPath(file, work, sizeof work)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    ForgetCachedProfile(work);
+    if (!RemoveFile(work))
+        return 0;
+    if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES && !CopyFileA(file, work, FALSE))
+        return 0;
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = WritePrivateProfileStringA(keys[i].section, keys[i].key, keys[i].value, work) != FALSE;
+    ForgetCachedProfile(work);
+    for (size_t i = 0; ok && i < count; ++i) {
+        char value[1024];
+        GetPrivateProfileStringA(keys[i].section, keys[i].key, "\x01", value, sizeof value, work);
+        if (strcmp(value, keys[i].value) != 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            ok = false;
+        }
+    }
+    ForgetCachedProfile(work);
+    if (!ok) {
+        const DWORD error = GetLastError();
+        RemoveFile(work);
+        SetLastError(error);
+        return 0;
+    }
+    const bool placed = PutInPlace(work, file, ExistingTarget::kReplace);
+    ForgetCachedProfile(file);
+    return placed ? 1 : 0;
+}
 
 bool Fits(int n, size_t capacity) {
     return n >= 0 && static_cast<size_t>(n) < capacity;
 }
 
-bool WriteText(File& file, const char* text) {
-    return file.Write(text, static_cast<unsigned long>(strlen(text)));
+int WriteText(const char* path, const char* text) {
+    return WriteWholeFile(path, text, strlen(text)) ? 1 : 0;
 }
 } // namespace
 
@@ -46,54 +88,57 @@ void ReadSusShare(const char* patchJobIni, char* value) {
     ReadProfileValue(patchJobIni, kSusSection, kSusShareKey, value);
 }
 
-void RewritePatchJobIni(const char* patchJobIni, const char* sharePath) {
-    WritePrivateProfileStringA(kSusSection, kSusShareKey, sharePath, patchJobIni);
-    WritePrivateProfileStringA(kWuSection, kWuCmdKey, kPatchCliXpBat, patchJobIni);
+void ReadPatchJobValues(const char* patchJobIni, PatchJobValues& values) {
+    ReadProfileValue(patchJobIni, kSusSection, kSusShareKey, values.susShare);
+    ReadProfileValue(patchJobIni, kSusSection, kTlxShareKey, values.tlxShare);
+    ReadProfileValue(patchJobIni, kWuSection, kWuCmdKey, values.wuCmd);
+}
+
+int RewritePatchJobIni(const char* patchJobIni, const char* sharePath) {
     // A share that the feature already names for TLX stays as it is.
     char tlxShare[kProfileValueSize];
     ReadTlxShare(patchJobIni, tlxShare);
-    if (tlxShare[0] == '\0')
-        WritePrivateProfileStringA(kSusSection, kTlxShareKey, sharePath, patchJobIni);
+    const ProfileKey keys[] = {
+        {kSusSection, kSusShareKey, sharePath},
+        {kWuSection, kWuCmdKey, kPatchCliXpBat},
+        {kSusSection, kTlxShareKey, sharePath},
+    };
+    return EditProfile(patchJobIni, keys, tlxShare[0] == '\0' ? 3 : 2);
 }
 
-void WritePatchSvcIni(const char* patchSvcIni, const char* serverName) {
-    WritePrivateProfileStringA(kWsusSection, kServerKey, serverName, patchSvcIni);
-    WritePrivateProfileStringA(kWsusSection, kPortKey, kWsusPort, patchSvcIni);
+int WritePatchSvcIni(const char* patchSvcIni, const char* serverName) {
+    const ProfileKey keys[] = {
+        {kWsusSection, kServerKey, serverName},
+        {kWsusSection, kPortKey, kWsusPort},
+    };
+    return EditProfile(patchSvcIni, keys, 2);
 }
 
 int WritePatchRunBat(const char* path, const char* serverName) {
-    Line line;
-    line.ok = Fits(snprintf(line.text, sizeof line.text,
-                            "CMD /C \\\\%s\\TALMEROWU$\\patchcliXP.bat\r\n", serverName),
-                   sizeof line.text);
-    if (!line.ok)
+    char text[1024];
+    if (!Fits(snprintf(text, sizeof text, "CMD /C \\\\%s\\TALMEROWU$\\patchcliXP.bat\r\n",
+                       serverName),
+              sizeof text)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
-    File file;
-    if (!file.Open(path, File::modeCreate | File::modeWrite))
-        return 0;
-    bool ok = WriteText(file, line.text);
-    // A file that could not be flushed on close was not produced either.
-    return file.Close() && ok ? 1 : 0;
+    }
+    return WriteText(path, text);
 }
 
 int WritePatchCliXpBat(const char* path, const char* serverName, const char* featureFolder) {
-    static const char* const kFixedLines[] = {
-        "patchrun.vbe START\r\n",    "PatchHub.exe /HubReach\r\n", "PatchHub.exe /HubNowUpdate\r\n",
-        "PatchHub.exe /HubInst\r\n", "patchrun.vbe END\r\n",
-    };
-    Line pull;
-    pull.ok = Fits(
-        snprintf(pull.text, sizeof pull.text, "\\\\%s\\TALMEROWU$\\cfgpull.exe\r\n", serverName),
-        sizeof pull.text);
-    Line cd;
-    cd.ok = Fits(snprintf(cd.text, sizeof cd.text, "CD \"%s\"\r\n", featureFolder), sizeof cd.text);
-    if (!pull.ok || !cd.ok)
+    char text[2048];
+    if (!Fits(snprintf(text, sizeof text,
+                       "\\\\%s\\TALMEROWU$\\cfgpull.exe\r\n"
+                       "CD \"%s\"\r\n"
+                       "patchrun.vbe START\r\n"
+                       "PatchHub.exe /HubReach\r\n"
+                       "PatchHub.exe /HubNowUpdate\r\n"
+                       "PatchHub.exe /HubInst\r\n"
+                       "patchrun.vbe END\r\n",
+                       serverName, featureFolder),
+              sizeof text)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
-    File file;
-    if (!file.Open(path, File::modeCreate | File::modeWrite))
-        return 0;
-    bool ok = WriteText(file, pull.text) && WriteText(file, cd.text);
-    for (const char* fixed : kFixedLines)
-        ok = ok && WriteText(file, fixed);
-    return file.Close() && ok ? 1 : 0;
+    }
+    return WriteText(path, text);
 }

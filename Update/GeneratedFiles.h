@@ -1,10 +1,12 @@
 // The feature's settings files (patchjob.ini, PatchSvc.ini) and the command
-// files that the update writes into the feature folder.
+// files that the update writes into the feature folder. Each is replaced
+// whole (see FileReplace.h): a failed write leaves the file as it was.
 #pragma once
 
 #include <stddef.h>
 
 constexpr char kPatchJobIni[] = "patchjob.ini";
+constexpr char kPatchJobBackup[] = "patchjob.ini.bak";
 constexpr char kPatchSvcIni[] = "PatchSvc.ini";
 constexpr char kPatchRunBat[] = "patchrun.bat";
 constexpr char kPatchCliXpBat[] = "patchcliXP.bat";
@@ -19,17 +21,28 @@ constexpr size_t kProfileValueSize = 260;
 void ReadTlxShare(const char* patchJobIni, char* value);
 void ReadSusShare(const char* patchJobIni, char* value);
 
+// The values of the keys that the rewrite sets, as they are before it.
+struct PatchJobValues {
+    char susShare[kProfileValueSize];
+    char tlxShare[kProfileValueSize];
+    char wuCmd[kProfileValueSize];
+};
+void ReadPatchJobValues(const char* patchJobIni, PatchJobValues& values);
+
 // Points patchjob.ini at the share: [SUS] SUS_SHARE = sharePath, [WU] WU_CMD
 // = "patchcliXP.bat", and [SUS] TLX_SHARE = sharePath only when it is empty.
-// Every other section and key stays. Write failures are not reported.
-void RewritePatchJobIni(const char* patchJobIni, const char* sharePath);
+// Every other section, key and line stays. Returns 1 when every key reads
+// back as written and the file was replaced; 0 otherwise, with the file
+// unchanged and the reason in GetLastError.
+int RewritePatchJobIni(const char* patchJobIni, const char* sharePath);
 
-// The client service settings: [WSUS] Server = serverName, Port = "8530".
-void WritePatchSvcIni(const char* patchSvcIni, const char* serverName);
+// The client service settings: [WSUS] Server = serverName, Port = "8530";
+// other keys stay. 1 or 0 as for RewritePatchJobIni.
+int WritePatchSvcIni(const char* patchSvcIni, const char* serverName);
 
 // The client's command file: one line that runs the server's patchcliXP.bat
 // from its share. Returns 1 when the file was written whole, 0 when it could
-// not be created or written.
+// not be (the old file then stays, the reason in GetLastError).
 int WritePatchRunBat(const char* path, const char* serverName);
 
 // The server's command file, seven lines: cfgpull.exe from the share, a CD

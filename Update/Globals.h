@@ -20,4 +20,6 @@ enum : int {
     kExitNotRecognised = 2,
     kExitAlreadyUpdated = 3,
     kExitCancelled = 4,
+    kExitAnotherRunning = 5,
+    kExitUsage = 64,
 };

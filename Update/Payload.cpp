@@ -29,22 +29,26 @@ int WritePayloadFile(WORD resourceId, const char* filePath, int overwrite) {
     if (!file.IsValid())
         return 0;
 
-    HMODULE module = GetModuleHandleA(nullptr);
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(resourceId), kPayloadResourceType);
-    if (resource == nullptr)
-        return 0;
-    DWORD size = SizeofResource(module, resource);
-    if (size == 0)
-        return 0;
-    HGLOBAL loaded = LoadResource(module, resource);
-    const void* bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (bytes == nullptr)
+    const void* bytes = nullptr;
+    DWORD size = 0;
+    if (!FindPayload(resourceId, &bytes, &size))
         return 0;
 
     DWORD written = 0;
     BOOL ok = WriteFile(file.Get(), bytes, size, &written, nullptr);
     bool closed = file.Close();
     return ok && closed && written == size ? 1 : 0;
+}
+
+bool FindPayload(WORD resourceId, const void** data, DWORD* size) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(resourceId), kPayloadResourceType);
+    if (resource == nullptr)
+        return false;
+    *size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    *data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    return *size != 0 && *data != nullptr;
 }
 
 const char* GetPayloadTempPath() {

@@ -16,6 +16,10 @@ constexpr char kPayloadTempName[] = "Update.tmp";
 // 0 otherwise; a file created before the failure stays behind.
 int WritePayloadFile(WORD resourceId, const char* filePath, int overwrite);
 
+// The bytes of payload resource id in this program's module, without
+// copying; false when there is no such resource or it is empty.
+bool FindPayload(WORD resourceId, const void** data, DWORD* size);
+
 // Path of the payload's temporary file: the temporary folder followed by
 // "Update.tmp". Empty when that path cannot be formed. The text lives in a
 // process-wide array that the next call overwrites.

@@ -1,12 +1,16 @@
 #include "Update.h"
 
+#include "CommandLine.h"
 #include "General.h"
 #include "Log.h"
 #include "PathHelpers.h"
+#include "RunLock.h"
 #include "res/resource.h"
 
 #include <winsock2.h>
 #include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <string>
 
@@ -20,7 +24,6 @@ namespace {
 const char kServerKey[] = "SOFTWARE\\TALMERO\\BaseSrv";
 const char kClientKey[] = "SOFTWARE\\TALMERO\\BaseCli";
 const char kInstallPathValue[] = "InstallPath";
-const char kMarkerFile[] = "WSUS.txt";
 
 bool PathExists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -79,45 +82,134 @@ bool StopWinSock() {
     return WSACleanup() == 0;
 }
 
-bool UpdateApp::InitInstance() {
-    if (!BuildTempFilePath("Update_Log.txt", g_logPath, sizeof g_logPath))
+namespace {
+const char kHelpText[] = "使い方: Update.exe [/quiet] [/log=ファイル] [/status] [/?]\n"
+                         "\n"
+                         "/quiet (/q)\t画面を表示せずに更新します。結果は終了コードで返します。\n"
+                         "/log=ファイル\tログを指定したファイルに書き込みます。\n"
+                         "/status\t何も変更せず、今の状態を終了コードで返します。\n"
+                         "/? (/help)\tこの説明を表示します。\n"
+                         "\n"
+                         "終了コード:\n"
+                         "0\t更新しました (/status: 更新できます)\n"
+                         "1\t更新に失敗しました\n"
+                         "2\tTALMERO Pro または Windows Update 支援機能を認識できません\n"
+                         "3\t既に更新されています\n"
+                         "4\tキャンセルされました\n"
+                         "5\t他の更新が実行中です\n"
+                         "64\t引数が正しくありません";
+
+// The log path: the one given with /log (made absolute), else the temporary
+// folder's. False when the given one does not fit.
+bool SetLogPath(const CommandLine& args) {
+    if (args.logPath[0] == '\0') {
+        if (!BuildTempFilePath("Update_Log.txt", g_logPath, sizeof g_logPath))
+            g_logPath[0] = '\0';
+        return true;
+    }
+    DWORD n = GetFullPathNameA(args.logPath, sizeof g_logPath, g_logPath, nullptr);
+    if (n == 0 || n >= sizeof g_logPath) {
         g_logPath[0] = '\0';
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+int StatusNow() {
+    if (IsAnotherUpdateRunning())
+        return kExitAnotherRunning;
+    const int mode = GetOperationMode();
+    if (mode != kModeServer && mode != kModeClient)
+        return kExitNotRecognised;
+    return IsAlreadyUpdated() ? kExitAlreadyUpdated : kExitUpdated;
+}
+
+void UpdateApp::Say(const char* text, const char* caption, UINT flags) const {
+    if (!quiet_)
+        MessageBoxA(nullptr, text, caption, flags);
+}
+
+bool UpdateApp::InitInstance() {
+    SetExitCode(Start());
+    return false;
+}
+
+int UpdateApp::Start() {
+    CommandLine args;
+    bool understood = ParseCommandLine(__argc, __argv, args);
+    quiet_ = args.quiet || args.status;
+    if (!SetLogPath(args)) {
+        // The default log then tells about the path that did not fit.
+        SetLogPath(CommandLine());
+        understood = false;
+        snprintf(args.unknown, sizeof args.unknown, "/log=%.250s", args.logPath);
+    }
+    if (!understood) {
+        WRITE_LOG("====================【開始】====================.");
+        WRITE_LOG("コマンドライン %s .", args.text);
+        WRITE_LOG("不明な引数 %s .", args.unknown);
+        char text[sizeof kHelpText + 512];
+        snprintf(text, sizeof text, "引数 %s は使用できません。\n\n%s", args.unknown, kHelpText);
+        Say(text, "エラー", MB_OK | MB_ICONERROR);
+        return kExitUsage;
+    }
+    if (args.help) {
+        Say(kHelpText, "Update", MB_OK | MB_ICONINFORMATION);
+        return kExitUpdated;
+    }
+    // A status query changes nothing, the log included.
+    if (args.status)
+        return StatusNow();
 
     WRITE_LOG("====================【開始】====================.");
+    if (args.quiet)
+        WRITE_LOG("コマンドライン %s .", args.text);
+    RunLock lock;
+    if (!lock.Acquire()) {
+        WRITE_LOG("他の更新が実行中のため終了.");
+        Say("TALMERO ProのWindows Update支援機能の更新は既に実行中です。\n"
+            "プログラムを終了します。",
+            "エラー", MB_OK | MB_ICONWARNING);
+        return kExitAnotherRunning;
+    }
+
     g_operationMode = GetOperationMode();
     WRITE_LOG("動作モード %d .", g_operationMode);
 
     if (g_operationMode != kModeServer && g_operationMode != kModeClient) {
-        MessageBoxA(nullptr,
-                    "TALMERO Pro もしくは Windows Update 支援機能を認識できません。\n"
-                    "プログラムを終了します。",
-                    "エラー", MB_OK | MB_ICONERROR);
-        SetExitCode(kExitNotRecognised);
-        return false;
+        Say("TALMERO Pro もしくは Windows Update 支援機能を認識できません。\n"
+            "プログラムを終了します。",
+            "エラー", MB_OK | MB_ICONERROR);
+        return kExitNotRecognised;
     }
     if (IsAlreadyUpdated()) {
-        MessageBoxA(nullptr,
-                    "TALMERO ProのWindows Update支援機能は既に更新されています。\n"
-                    "プログラムを終了します。",
-                    "エラー", MB_OK | MB_ICONINFORMATION);
-        SetExitCode(kExitAlreadyUpdated);
-        return false;
+        Say("TALMERO ProのWindows Update支援機能は既に更新されています。\n"
+            "プログラムを終了します。",
+            "エラー", MB_OK | MB_ICONINFORMATION);
+        return kExitAlreadyUpdated;
     }
 
+    // The update asks for the host name when the settings name no server.
     StartWinSock();
+    if (quiet_) {
+        const bool updated = RunUpdate();
+        StopWinSock();
+        return updated ? kExitUpdated : kExitUpdateFailed;
+    }
     // Loads the common controls that the manifest asks for, so that the
     // dialog gets the platform's current look.
     InitCommonControls();
+    // Until the dialog says otherwise: a dialog that could not be shown has
+    // updated nothing.
+    SetExitCode(kExitUpdateFailed);
     {
         UpdateDialog dialog;
         dialog.SetAsMainWindow();
-        // Until the dialog says otherwise: a dialog that could not be shown
-        // has updated nothing.
-        SetExitCode(kExitUpdateFailed);
         dialog.DoModal();
-        StopWinSock();
     }
-    return false;
+    StopWinSock();
+    return ExitCode();
 }
 
 namespace {
@@ -173,7 +265,9 @@ BOOL UpdateDialog::OnInitDialog() {
 void UpdateDialog::OnSysCommand(UINT id, LPARAM lParam) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         AboutDialog about;
+        about_ = &about;
         about.DoModal();
+        about_ = nullptr;
         return;
     }
     Dialog::OnSysCommand(id, lParam);
@@ -200,9 +294,11 @@ HICON UpdateDialog::OnQueryDragIcon() {
 }
 
 void UpdateDialog::OnOK() {
-    // The update runs once.
-    if (updating_)
+    // The update runs once: a second 実行, even one posted while the
+    // confirmation is open, finds the dialog busy.
+    if (busy_)
         return;
+    busy_ = true;
     int answer =
         MessageBoxA(Handle(),
                     "TALMERO ProのWindows Update支援機能を\n"
@@ -210,11 +306,12 @@ void UpdateDialog::OnOK() {
                     "更新後は従来のSoftware Update Services(SUS)では使用できなくなります。\n"
                     "ソフトウェアを更新してもよろしいですか？",
                     "確認", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-    if (answer != IDYES)
+    if (answer != IDYES) {
+        busy_ = false;
         return;
+    }
     EnableWindow(GetDlgItem(Handle(), IDOK), FALSE);
     EnableWindow(GetDlgItem(Handle(), IDCANCEL), FALSE);
-    updating_ = true;
     SetCloseEnabled(false);
     // A worker that did not start would leave the dialog waiting for ever
     // with every way out refused: report it as a failed update.
@@ -225,8 +322,8 @@ void UpdateDialog::OnOK() {
 void UpdateDialog::OnCancel() {
     // キャンセル, Escape, the close box, Alt+F4 and the system menu's Close
     // all arrive here. Ending the dialog ends the process, so none of them
-    // may end it while the worker runs.
-    if (updating_) {
+    // may end it from the first 実行 until the result has been shown.
+    if (busy_) {
         MessageBeep(MB_OK);
         return;
     }
@@ -234,9 +331,14 @@ void UpdateDialog::OnCancel() {
     Dialog::OnCancel();
 }
 
-LRESULT UpdateDialog::OnUpdateFinished(WPARAM wParam, LPARAM) {
-    updating_ = false;
-    SetCloseEnabled(true);
+LRESULT UpdateDialog::OnUpdateFinished(WPARAM wParam, LPARAM lParam) {
+    // The result waits until the version box is closed, so that ending the
+    // dialog ends the program.
+    if (about_ != nullptr) {
+        about_->EndDialog(IDOK);
+        PostMessageA(Handle(), WM_UPDATE_FINISHED, wParam, lParam);
+        return 0;
+    }
     if (wParam != 0) {
         SetAppExitCode(kExitUpdated);
         MessageBoxA(Handle(), "ソフトウェアの更新は正常に終了しました。", "完了",

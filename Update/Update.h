@@ -9,7 +9,17 @@ class UpdateApp : public WinApp {
   public:
     UpdateApp() = default;
     bool InitInstance() override;
+
+  private:
+    // The exit status of one start; the log and the boxes on the way.
+    int Start();
+    // A message box, or nothing at all in quiet mode.
+    void Say(const char* text, const char* caption, UINT flags) const;
+
+    bool quiet_ = false;
 };
+
+class AboutDialog;
 
 // The main dialog: tells which part is about to be updated, asks once, runs
 // the update on a worker thread and shows its result.
@@ -30,7 +40,11 @@ class UpdateDialog : public Dialog {
     void SetCloseEnabled(bool enabled);
 
     HICON icon_;
-    bool updating_ = false;
+    // From the first press of 実行 until the result box is closed: no second
+    // update, and no way of closing the dialog once the update runs.
+    bool busy_ = false;
+    // The version box while it is open.
+    AboutDialog* about_ = nullptr;
 };
 
 // The version box, opened from the main dialog's system menu.
@@ -38,6 +52,10 @@ class AboutDialog : public Dialog {
   public:
     explicit AboutDialog(HWND parent = nullptr);
 };
+
+// The exit status that a start would end with now, without changing or
+// showing anything: 0 when an update would run.
+int StatusNow();
 
 // 0 product not recognised, 1 server part, 2 client part. May set
 // g_installPath and g_featureFolder.

@@ -1,11 +1,13 @@
 // String, path and registry helpers, through the real registry under Wine.
 #include <gtest/gtest.h>
 
+#include "CommandLine.h"
 #include "PathHelpers.h"
 #include "TestSupport.h"
 
 #include <string.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -158,6 +160,59 @@ TEST_F(ReadRegistryStringTest, ReadsThe32BitViewOnly) {
     std::string out;
     EXPECT_EQ(0, Read("Only64", out));
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ParseCommandLine, SwitchesInAnyCaseAndOrderAndTheFirstUnknownArgument) {
+    struct {
+        std::vector<const char*> args;
+        bool understood, quiet, status, help;
+        const char* logPath;
+        const char* unknown;
+    } cases[] = {
+        {{}, true, false, false, false, "", ""},
+        {{"/quiet"}, true, true, false, false, "", ""},
+        {{"-Q", "/LOG=C:\\a b\\x.txt"}, true, true, false, false, "C:\\a b\\x.txt", ""},
+        {{"/Status", "-quiet"}, true, true, true, false, "", ""},
+        {{"-?"}, true, false, false, true, "", ""},
+        {{"/HELP"}, true, false, false, true, "", ""},
+        {{"/log="}, false, false, false, false, "", "/log="},
+        {{"/log"}, false, false, false, false, "", "/log"},
+        {{"quiet"}, false, false, false, false, "", "quiet"},
+        {{"/q", "/quietly", "/x"}, false, true, false, false, "", "/quietly"},
+        {{"--quiet"}, false, false, false, false, "", "--quiet"},
+        {{""}, false, false, false, false, "", "\"\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = {"Update.exe"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        CommandLine out;
+        EXPECT_EQ(c.understood, ParseCommandLine(static_cast<int>(argv.size()), argv.data(), out))
+            << (c.args.empty() ? "" : c.args[0]);
+        EXPECT_EQ(c.quiet, out.quiet);
+        EXPECT_EQ(c.status, out.status);
+        EXPECT_EQ(c.help, out.help);
+        EXPECT_STREQ(c.logPath, out.logPath);
+        EXPECT_STREQ(c.unknown, out.unknown);
+    }
+}
+
+TEST(ParseCommandLine, LongArgumentsAreCutOnACharacterBoundary) {
+    // A /log= path too long for its buffer is an argument not understood.
+    std::string longLog = "/log=" + std::string(1100, 'x');
+    // 能 (94 5C) would end one byte past the log text's room: it is left out.
+    std::string dbcs = "/" + std::string(1018, 'a') + "能";
+    const char* argv[] = {"Update.exe", "/q", dbcs.c_str(), longLog.c_str()};
+    CommandLine out;
+    EXPECT_FALSE(ParseCommandLine(4, argv, out));
+    EXPECT_EQ("/q " + dbcs.substr(0, 1019), out.text);
+    EXPECT_EQ(dbcs.substr(0, 259), out.unknown);
+    const char* argv2[] = {"Update.exe", longLog.c_str()};
+    EXPECT_FALSE(ParseCommandLine(2, argv2, out));
+    EXPECT_EQ(longLog.substr(0, 259), out.unknown);
 }
 
 } // namespace

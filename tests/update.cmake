@@ -16,14 +16,6 @@ if(_update_payload_rc)
   update_test(update_worker_test SOURCES update_worker_test.cpp ${_update_payload_rc}
     LOCKS log TIMEOUT 240)
   add_dependencies(update_worker_test update_payload)
-  # A full disk for the command files: links to /dev/full, which Wine opens
-  # as files whose writes fail with ENOSPC.
-  set(_update_full_disk "${CMAKE_BINARY_DIR}/tests/update-full-disk")
-  add_test(NAME update_full_disk_links
-    COMMAND sh -c "mkdir -p \"$1\" && ln -sfn /dev/full \"$1/patchrun.bat\" && ln -sfn /dev/full \"$1/patchcliXP.bat\""
-            sh "${_update_full_disk}")
-  set_tests_properties(update_full_disk_links PROPERTIES FIXTURES_SETUP update_full_disk)
-  set_tests_properties(update_worker_test PROPERTIES FIXTURES_REQUIRED update_full_disk)
 endif()
 
 if(_update_payload_rc AND CMAKE_CROSSCOMPILING_EMULATOR)

@@ -28,6 +28,24 @@ typedef int (*ProgressCallback)(int32_t item, int32_t itemCount, uint64_t bytesD
 int ExtractFolderPack(const char* destinationFolder, const char* archivePath,
                       OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
 
+// What an unpack may do beyond the plain call.
+struct UnpackOptions {
+    OverwriteCallback overwriteCallback = nullptr;
+    ProgressCallback progressCallback = nullptr;
+    // A FILE record whose whole name is divertName (any letter case) is
+    // written under divertTo, in the destination folder, instead.
+    const char* divertName = nullptr;
+    const char* divertTo = nullptr;
+    // Receives the target path of the record that failed, cut to fit;
+    // empty when none did.
+    char* failedTarget = nullptr;
+    size_t failedTargetCapacity = 0;
+};
+
+// ExtractFolderPack with these options.
+int ExtractFolderPackWith(const char* destinationFolder, const char* archivePath,
+                          const UnpackOptions& options);
+
 // ---- Format constants and the unpacker's steps, for the tools and tests ----
 
 // Tags, each read as one little-endian 32-bit value.

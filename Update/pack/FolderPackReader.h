@@ -21,6 +21,10 @@ class ArchiveReader {
     ArchiveReader(HANDLE archive, char* buffer, DWORD capacity)
         : archive_(archive), buffer_(buffer), capacity_(buffer != nullptr ? capacity : 0) {}
 
+    // Reads an archive that is already in memory, with no platform reads.
+    ArchiveReader(const char* data, DWORD size)
+        : archive_(nullptr), buffer_(const_cast<char*>(data)), capacity_(0), end_(size) {}
+
     bool Read(void* out, DWORD length);
     template <typename T> bool ReadValue(T& value) { return Read(&value, sizeof value); }
 

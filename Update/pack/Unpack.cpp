@@ -28,7 +28,35 @@ struct WalkState {
     HeapBlock content;
     uint32_t contentCapacity = 0;
     char knownFolder[kFpPathBufferSize];
+    const UnpackOptions* options = nullptr;
 };
+
+// Keeps the target of a failed record for the caller.
+int NoteFailure(const WalkState& state, const char* target, int result) {
+    if (result < 0 && state.options != nullptr && state.options->failedTarget != nullptr &&
+        state.options->failedTargetCapacity > 0) {
+        const size_t n = strnlen(target, state.options->failedTargetCapacity - 1);
+        memcpy(state.options->failedTarget, target, n);
+        state.options->failedTarget[n] = '\0';
+    }
+    return result;
+}
+
+// A record of the diverted name goes to its other name, in the same folder.
+bool Divert(const WalkState& state, const char* prefix, char* target) {
+    const UnpackOptions* options = state.options;
+    if (options == nullptr || options->divertName == nullptr || options->divertTo == nullptr)
+        return true;
+    const size_t prefixLength = strlen(prefix);
+    if (_stricmp(target + prefixLength, options->divertName) != 0)
+        return true;
+    const size_t length = strlen(options->divertTo);
+    if (prefixLength + length >= kFpPathBufferSize)
+        return false;
+    memset(target + prefixLength, 0, kFpPathBufferSize - prefixLength);
+    memcpy(target + prefixLength, options->divertTo, length);
+    return true;
+}
 
 // Destination folder with one backslash at its end; 0 when it does not fit.
 int BuildDestinationPrefix(const char* destinationFolder, char* prefix) {
@@ -118,6 +146,10 @@ int ExtractFolderRecordWith(WalkState& state, const char* destinationFolder) {
     return kFpOk;
 }
 
+int ExtractFileRecordBody(WalkState& state, const char* prefix, char* target,
+                          const RecordHead& head, OverwriteCallback overwriteCallback,
+                          ProgressCallback progressCallback);
+
 int ExtractFileRecordWith(WalkState& state, const char* destinationFolder,
                           OverwriteCallback overwriteCallback, ProgressCallback progressCallback) {
     char prefix[kFpPathBufferSize];
@@ -129,6 +161,15 @@ int ExtractFileRecordWith(WalkState& state, const char* destinationFolder,
     const int headResult = ReadRecordHead(state.reader, true, prefix, target, head);
     if (headResult != kFpOk)
         return headResult;
+    if (!Divert(state, prefix, target))
+        return kFpBadFormat;
+    return NoteFailure(
+        state, target,
+        ExtractFileRecordBody(state, prefix, target, head, overwriteCallback, progressCallback));
+}
+
+int ExtractFileRecordBody(WalkState& state, const char*, char* target, const RecordHead& head,
+                          OverwriteCallback overwriteCallback, ProgressCallback progressCallback) {
     const uint64_t originalSize = head.originalSize;
 
     if (progressCallback != nullptr)
@@ -234,14 +275,18 @@ int ExtractFileRecord(HANDLE archive, const char* destinationFolder,
     return ExtractFileRecordWith(state, destinationFolder, overwriteCallback, progressCallback);
 }
 
-int ExtractFolderPackHandle(const char* destinationFolder, HANDLE archive,
-                            OverwriteCallback overwriteCallback,
-                            ProgressCallback progressCallback) {
+namespace {
+int WalkArchive(const char* destinationFolder, HANDLE archive, const UnpackOptions& options) {
+    const OverwriteCallback overwriteCallback = options.overwriteCallback;
+    const ProgressCallback progressCallback = options.progressCallback;
+    if (options.failedTarget != nullptr && options.failedTargetCapacity > 0)
+        options.failedTarget[0] = '\0';
     if (!UniqueHandle::IsValid(archive))
         return kFpCreateFailed;
     // Without the read-ahead block the walk still works, a field at a time.
     HeapBlock readAhead(malloc(kFpReadAheadSize));
     WalkState state(archive, readAhead.Bytes());
+    state.options = &options;
     int32_t recordCount = 0;
     const int headerResult = ReadArchiveHeader(state.reader, recordCount);
     if (headerResult != kFpOk)
@@ -265,9 +310,27 @@ int ExtractFolderPackHandle(const char* destinationFolder, HANDLE archive,
     }
     return kFpOk;
 }
+} // namespace
+
+int ExtractFolderPackHandle(const char* destinationFolder, HANDLE archive,
+                            OverwriteCallback overwriteCallback,
+                            ProgressCallback progressCallback) {
+    UnpackOptions options;
+    options.overwriteCallback = overwriteCallback;
+    options.progressCallback = progressCallback;
+    return WalkArchive(destinationFolder, archive, options);
+}
 
 int ExtractFolderPack(const char* destinationFolder, const char* archivePath,
                       OverwriteCallback overwriteCallback, ProgressCallback progressCallback) {
+    UnpackOptions options;
+    options.overwriteCallback = overwriteCallback;
+    options.progressCallback = progressCallback;
+    return ExtractFolderPackWith(destinationFolder, archivePath, options);
+}
+
+int ExtractFolderPackWith(const char* destinationFolder, const char* archivePath,
+                          const UnpackOptions& options) {
     if (archivePath == nullptr)
         return kFpOpenFailed;
     // OPEN_ALWAYS: a missing archive becomes an empty file and ends at the
@@ -276,6 +339,5 @@ int ExtractFolderPack(const char* destinationFolder, const char* archivePath,
                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!archive.IsValid())
         return kFpOpenFailed;
-    return ExtractFolderPackHandle(destinationFolder, archive.Get(), overwriteCallback,
-                                   progressCallback);
+    return WalkArchive(destinationFolder, archive.Get(), options);
 }
