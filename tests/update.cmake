@@ -38,3 +38,17 @@ if(_update_payload_rc AND CMAKE_CROSSCOMPILING_EMULATOR)
             -DUPDATE_PAYLOAD_ADD_PATCHHUB=${UPDATE_PAYLOAD_ADD_PATCHHUB})
   set_tests_properties(update_reproducible_build PROPERTIES LABELS long TIMEOUT 900)
 endif()
+
+if(_update_payload_rc AND COMMAND update_add_resources)
+  # Update.exe for the tests that stop an update after a given step.
+  add_executable(update_stepstop WIN32 support/stepstop.cpp ${_update_payload_rc})
+  target_link_libraries(update_stepstop PRIVATE update_core)
+  update_add_resources(update_stepstop)
+  add_dependencies(update_stepstop update_payload)
+
+  # The real program without a window; fills the small drive.
+  update_test(update_quiet_test SOURCES update_quiet_test.cpp
+    LOCKS registry log small_drive TIMEOUT 900)
+  add_dependencies(update_quiet_test Update update_stepstop keepalive)
+  set_tests_properties(update_quiet_test PROPERTIES FIXTURES_REQUIRED small_drive)
+endif()

@@ -1,0 +1,547 @@
+// The real Update.exe with no window at all and no X display: /quiet,
+// /status, /log and usage errors in both modes; files in the way; settings
+// in other encodings; an update interrupted after every step, and one that
+// runs out of disk at every step or from the start, each finished by the
+// next start.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+#include <windows.h>
+#include <algorithm>
+#include <map>
+#include <regex>
+#include <stdio.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kTimeout = 60000;
+const char kServerKey[] = "SOFTWARE\\TALMERO\\BaseSrv";
+const char kClientKey[] = "SOFTWARE\\TALMERO\\BaseCli";
+const char kBanner[] = "====================【開始】====================.";
+const char kRunLock[] = "Global\\TALMERO_WU_Update";
+// Exit status of the test build when it stops itself after a step.
+constexpr int kStopped = 97;
+
+// A product installation: <root>\App\bin\ registered for the mode, its
+// feature folder <root>\App\WU with a patchjob.ini that names a share, an
+// old script and program that the update moves aside, an older PatchHub.exe,
+// a library in the install folder, and a temporary folder <temp>.
+struct Install {
+    Install(const std::string& rootFolder, int modeNumber, const std::string& tempFolder)
+        : root(rootFolder), mode(modeNumber), temp(tempFolder) {
+        ts::RemoveTree(root);
+        feature = root + "\\App\\WU";
+        bin = root + "\\App\\bin";
+        ts::MakeDirs(bin);
+        ts::MakeDirs(feature);
+        ts::RemoveTree(temp);
+        ts::MakeDirs(temp);
+        ts::WriteBytes(F("patchjob.ini"), "[General]\r\nName=支援機能\r\n[SUS]\r\n"
+                                          "TLX_SHARE=\\\\srv01\\share\r\n[WU]\r\nWU_CMD=old\r\n");
+        ts::WriteBytes(F("patchjob.vbe"), "old script");
+        ts::WriteBytes(F("AlertKey.exe"), "old program");
+        ts::WriteBytes(F("PatchHub.exe"), "older hub");
+        ts::WriteBytes(bin + "\\UserGate.dll", "UserGate 2.0");
+        // Fixed times, so that two installations made apart look the same.
+        for (const std::string& path : {F("patchjob.ini"), F("patchjob.vbe"), F("AlertKey.exe"),
+                                        F("PatchHub.exe"), bin + "\\UserGate.dll"})
+            SetFixedTimes(path);
+        Register();
+    }
+    static void SetFixedTimes(const std::string& path) {
+        const FILETIME time = {0, 0x01D00000};
+        HANDLE file =
+            CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        SetFileTime(file, &time, nullptr, &time);
+        CloseHandle(file);
+    }
+    void Register() const {
+        ts::ClearProductKeys();
+        ts::SetRegString(mode == 1 ? kServerKey : kClientKey, "InstallPath", bin + "\\");
+    }
+    std::string F(const std::string& name) const { return feature + "\\" + name; }
+    std::string Log() const { return temp + "\\Update_Log.txt"; }
+
+    // Exit status of Update.exe (or of another build of it) with these
+    // arguments and extra environment variables.
+    int Run(const std::string& args, const std::vector<std::string>& env = {},
+            const char* program = "Update/Update.exe") const {
+        // No X display: the program must not need one.
+        std::vector<std::string> vars = {"TMP=" + temp, "TEMP=" + temp, "DISPLAY="};
+        vars.insert(vars.end(), env.begin(), env.end());
+        ts::Child child;
+        if (!child.Start("\"" + ts::BuildFile(program) + "\" " + args, vars))
+            return -2;
+        return child.Wait(kTimeout);
+    }
+
+    std::string root;
+    int mode;
+    std::string temp, feature, bin;
+};
+
+// The messages of a log, one per record, without their headers.
+std::vector<std::string> Records(const std::string& logPath) {
+    static const std::regex header(R"(^\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] \S+ \d+ [0-9a-f]+ : )");
+    std::vector<std::string> records;
+    std::string text = ts::ReadBytes(logPath);
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        records.push_back(std::regex_replace(text.substr(at, end - at), header, ""));
+    return records;
+}
+
+// A short, printable stand-in for a file's content.
+std::string Digest(const std::string& bytes) {
+    unsigned long long hash = 14695981039346656037ull;
+    for (unsigned char c : bytes)
+        hash = (hash ^ c) * 1099511628211ull;
+    char text[48];
+    snprintf(text, sizeof text, "%zu bytes %016llx", bytes.size(), hash);
+    return text;
+}
+
+// Every file of a folder: name, then attributes, content and, unless the
+// run writes the file itself, its last-write time.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+    static const char* const written[] = {"patchjob.ini", "PatchSvc.ini", "patchrun.bat",
+                                          "patchcliXP.bat", "patchcli2000.bat"};
+    std::map<std::string, std::string> files;
+    for (const std::string& name : ts::ListDir(folder)) {
+        std::string path = folder + "\\" + name;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        std::string entry =
+            std::to_string(data.dwFileAttributes) + "|" + Digest(ts::ReadBytes(path));
+        if (std::find(std::begin(written), std::end(written), name) == std::end(written))
+            entry += "|" + std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" +
+                     std::to_string(data.ftLastWriteTime.dwLowDateTime);
+        files[name] = entry;
+    }
+    return files;
+}
+
+std::string ModeName(int mode) {
+    return mode == 1 ? "Server" : "Client";
+}
+
+// The records of a successful quiet run of a fresh installation.
+std::vector<std::string> SuccessRecords(const Install& in, const std::string& args) {
+    std::string f = in.feature + "\\";
+    return {kBanner,
+            "コマンドライン " + args + " .",
+            "動作モード " + std::to_string(in.mode) + " .",
+            "テンポラリ " + in.temp + "\\Update.tmp 生成.",
+            "出力結果 1 .",
+            "展開先フォルダ " + in.feature + " .",
+            "TLX共有フォルダ \\\\srv01\\share .",
+            "サーバ srv01 .",
+            "バックアップ " + f + "patchjob.ini.bak .",
+            f + "patchjob.ini の書き換え.",
+            "旧値 SUS_SHARE= TLX_SHARE=\\\\srv01\\share WU_CMD=old .",
+            in.mode == 1 ? f + "patchcliXP.bat の生成." : f + "patchrun.bat の書き換え.",
+            "旧 " + f + "patchjob.vbe .",
+            "新 " + f + "patchjob.vb_ .",
+            "旧 " + f + "AlertKey.exe .",
+            "新 " + f + "AlertKey.ex_ ."};
+}
+
+class QuietTest : public ::testing::TestWithParam<int> {
+  protected:
+    std::string Scratch(const std::string& name) {
+        return ts::ScratchDir("quiet-" + name + ModeName(GetParam()));
+    }
+    void TearDown() override { ts::ClearProductKeys(); }
+};
+
+// Holds the lock of a running update, as another start would.
+class OtherUpdate {
+  public:
+    explicit OtherUpdate(bool running = true)
+        : mutex_(running ? CreateMutexA(nullptr, FALSE, kRunLock) : nullptr) {
+        held_ = mutex_ != nullptr && WaitForSingleObject(mutex_, 5000) == WAIT_OBJECT_0;
+    }
+    ~OtherUpdate() {
+        if (held_)
+            ReleaseMutex(mutex_);
+        if (mutex_ != nullptr)
+            CloseHandle(mutex_);
+    }
+    bool Held() const { return held_; }
+
+  private:
+    HANDLE mutex_;
+    bool held_ = false;
+};
+
+// -------------------------------------------------------------------------
+
+TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
+    const int mode = GetParam();
+    const std::string m = "動作モード " + std::to_string(mode) + " .";
+    const std::string root = Scratch("outcomes");
+    const std::string deployLog = root + "\\deploy.log";
+    const std::string longLog = "/log=C:\\" + std::string(300, 'l');
+    enum Setup { kNothing, kNoProduct, kUpdated, kFolderInTheWay, kOtherUpdate, kFullLog };
+    struct Case {
+        const char* name;
+        Setup setup;
+        std::string args;
+        int status;
+        std::vector<std::string> records; // empty: the records of a success
+        bool updated;
+        std::string log; // empty: the default log
+    } cases[] = {
+        {"success", kNothing, "/quiet", 0, {}, true, ""},
+        {"not recognised",
+         kNoProduct,
+         "/QUIET",
+         2,
+         {kBanner, "コマンドライン /QUIET .", "動作モード 0 ."},
+         false,
+         ""},
+        {"already updated", kUpdated, "-q", 3, {kBanner, "コマンドライン -q .", m}, false, ""},
+        {"failure",
+         kFolderInTheWay,
+         "/q",
+         1,
+         {kBanner, "コマンドライン /q .", m,
+          "更新不可 " + root + "\\i\\App\\WU\\PatchSvc.ini : フォルダです ."},
+         false,
+         ""},
+        {"another update",
+         kOtherUpdate,
+         "/quiet",
+         5,
+         {kBanner, "コマンドライン /quiet .", "他の更新が実行中のため終了."},
+         false,
+         ""},
+        {"unknown argument",
+         kNothing,
+         "/quiet /bogus",
+         64,
+         {kBanner, "コマンドライン /quiet /bogus .", "不明な引数 /bogus ."},
+         false,
+         ""},
+        {"log path too long",
+         kNothing,
+         "/quiet " + longLog,
+         64,
+         {kBanner, "コマンドライン /quiet " + longLog + " .",
+          "不明な引数 " + longLog.substr(0, 255) + " ."},
+         false,
+         ""},
+        {"help", kNothing, "/q /?", 0, {}, false, "none"},
+        {"own log, rotated", kFullLog, "/quiet /log=" + deployLog, 0, {}, true, deployLog},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Install in(root + "\\i", mode, root + "\\tmp");
+        ts::RemoveTree(deployLog);
+        if (c.setup == kNoProduct)
+            ts::ClearProductKeys();
+        if (c.setup == kUpdated)
+            ts::WriteBytes(in.F("WSUS.txt"), "x");
+        if (c.setup == kFolderInTheWay)
+            ts::MakeDirs(in.F("PatchSvc.ini"));
+        if (c.setup == kFullLog)
+            ts::WriteBytes(deployLog, std::string(65530, 'o'));
+        std::map<std::string, std::string> before = Snapshot(in.feature);
+        int status;
+        {
+            OtherUpdate other(c.setup == kOtherUpdate);
+            status = in.Run(c.args);
+        }
+        EXPECT_EQ(c.status, status);
+        const std::string log = c.log.empty() ? in.Log() : c.log;
+        if (c.log == "none") {
+            EXPECT_FALSE(ts::Exists(in.Log()));
+        } else {
+            EXPECT_EQ(c.records.empty() ? SuccessRecords(in, c.args) : c.records, Records(log));
+        }
+        if (c.setup == kFullLog) {
+            EXPECT_EQ(std::string(65530, 'o'), ts::ReadBytes(deployLog + ".BAK"));
+            EXPECT_FALSE(ts::Exists(in.Log()));
+        }
+        EXPECT_EQ(c.updated || c.setup == kUpdated, ts::Exists(in.F("WSUS.txt")));
+        if (!c.updated && c.setup != kUpdated) {
+            EXPECT_EQ(before, Snapshot(in.feature));
+        }
+    }
+}
+
+TEST_P(QuietTest, StatusChangesNothingAndTellsWhatAStartWouldEndWith) {
+    const std::string root = Scratch("status");
+    Install in(root + "\\i", GetParam(), root + "\\tmp");
+    std::map<std::string, std::string> before = Snapshot(in.feature);
+    EXPECT_EQ(0, in.Run("/status"));
+    {
+        OtherUpdate other;
+        ASSERT_TRUE(other.Held());
+        EXPECT_EQ(5, in.Run("-STATUS"));
+    }
+    EXPECT_EQ(before, Snapshot(in.feature));
+    EXPECT_FALSE(ts::Exists(in.Log()));
+    // An unknown argument is a usage error here too, told only in the log.
+    EXPECT_EQ(64, in.Run("/status /x"));
+    EXPECT_EQ(3u, Records(in.Log()).size());
+    ts::RemoveTree(in.Log());
+
+    ASSERT_EQ(0, in.Run("/quiet"));
+    ts::RemoveTree(in.Log());
+    EXPECT_EQ(3, in.Run("/status"));
+    ts::ClearProductKeys();
+    EXPECT_EQ(2, in.Run("/status /quiet"));
+    EXPECT_FALSE(ts::Exists(in.Log()));
+}
+
+// A running program and a held library: the update stops before its first
+// change, names the file, and runs once they are let go.
+TEST_P(QuietTest, FilesInUseStopTheUpdateUntilTheyAreFree) {
+    const std::string root = Scratch("in-use");
+    for (const char* file : {"PatchHub.exe", "UserGate.dll"}) {
+        SCOPED_TRACE(file);
+        Install in(root + "\\i", GetParam(), root + "\\tmp");
+        ts::Child running;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (strcmp(file, "PatchHub.exe") == 0) {
+            ASSERT_TRUE(
+                CopyFileA(ts::BuildFile("tests/keepalive.exe").c_str(), in.F(file).c_str(), FALSE));
+            ASSERT_TRUE(running.Start("\"" + in.F(file) + "\""));
+            Sleep(500);
+        } else {
+            ASSERT_TRUE(ts::WriteBytes(in.F(file), "UserGate 1.0"));
+            held = CreateFileA(in.F(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        }
+        std::map<std::string, std::string> before = Snapshot(in.feature);
+        EXPECT_EQ(1, in.Run("/quiet"));
+        std::vector<std::string> records = Records(in.Log());
+        ASSERT_EQ(4u, records.size());
+        EXPECT_EQ(0u, records[3].find("更新不可 " + in.F(file) + " : ")) << records[3];
+        EXPECT_EQ(before, Snapshot(in.feature));
+
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        TerminateProcess(running.Process(), 0);
+        running.Wait(kTimeout);
+        EXPECT_EQ(0, in.Run("/quiet"));
+        EXPECT_TRUE(ts::Exists(in.F("WSUS.txt")));
+    }
+}
+
+// patchjob.ini in an encoding that the profile functions would corrupt is
+// refused before any change; code page 932 and UTF-16 keep their values.
+TEST_P(QuietTest, SettingsTextThatWouldBeCorruptedIsRefused) {
+    const std::string root = Scratch("text");
+    const std::string ansi =
+        "[General]\r\nName=支援機能\r\n[SUS]\r\nTLX_SHARE=\\\\srv01\\share\r\n";
+    const std::string utf8 =
+        u8"[General]\r\nName=支援機能\r\n[SUS]\r\nTLX_SHARE=\\\\srv01\\share\r\n";
+    std::wstring wide(ansi.size(), L'\0');
+    wide.resize(MultiByteToWideChar(932, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    const std::string utf16 =
+        "\xFF\xFE" + std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2);
+    const struct {
+        const char* name;
+        std::string text;
+        const char* refusal; // null: accepted
+    } cases[] = {
+        {"code page 932", ansi, nullptr},
+        {"UTF-16", utf16, nullptr},
+        {"UTF-8", utf8, "UTF-8 の設定ファイルは書き換えられません"},
+        {"UTF-8 with BOM", "\xEF\xBB\xBF" + utf8, "UTF-8 の設定ファイルは書き換えられません"},
+        {"lone lead byte", ansi + "Note=\x94\r\n", "文字コードを判別できません"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Install in(root + "\\i", GetParam(), root + "\\tmp");
+        ASSERT_TRUE(ts::WriteBytes(in.F("patchjob.ini"), c.text));
+        std::map<std::string, std::string> before = Snapshot(in.feature);
+        int status = in.Run("/quiet");
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(1, status);
+            EXPECT_EQ("更新不可 " + in.F("patchjob.ini") + " : " + c.refusal + " .",
+                      Records(in.Log()).back());
+            EXPECT_EQ(before, Snapshot(in.feature));
+            continue;
+        }
+        EXPECT_EQ(0, status);
+        char value[64];
+        GetPrivateProfileStringA("General", "Name", "", value, sizeof value,
+                                 in.F("patchjob.ini").c_str());
+        EXPECT_STREQ("支援機能", value);
+        GetPrivateProfileStringA("WU", "WU_CMD", "", value, sizeof value,
+                                 in.F("patchjob.ini").c_str());
+        EXPECT_STREQ("patchcliXP.bat", value);
+        EXPECT_EQ(c.text, ts::ReadBytes(in.F("patchjob.ini.bak")));
+    }
+}
+
+// The backup keeps the customer's own file: a later run leaves it.
+TEST_P(QuietTest, TheBackupIsMadeOnceAndNeverReplaced) {
+    const std::string root = Scratch("backup");
+    Install in(root + "\\i", GetParam(), root + "\\tmp");
+    const std::string original = ts::ReadBytes(in.F("patchjob.ini"));
+    ASSERT_EQ(0, in.Run("/quiet"));
+    EXPECT_EQ(original, ts::ReadBytes(in.F("patchjob.ini.bak")));
+    // As if the marker had been removed by hand: the update runs again.
+    ASSERT_TRUE(
+        DeleteFileA(in.F("WSUS.txt").c_str()) ||
+        (SetFileAttributesA(in.F("WSUS.txt").c_str(), 0) && DeleteFileA(in.F("WSUS.txt").c_str())));
+    ts::RemoveTree(in.Log());
+    ASSERT_EQ(0, in.Run("/quiet"));
+    EXPECT_EQ(original, ts::ReadBytes(in.F("patchjob.ini.bak")));
+    std::vector<std::string> records = Records(in.Log());
+    EXPECT_EQ(records.end(), std::find_if(records.begin(), records.end(), [](const std::string& r) {
+                  return r.compare(0, 12, "バックアップ") == 0;
+              }));
+    EXPECT_NE(records.end(), std::find(records.begin(), records.end(),
+                                       "旧値 SUS_SHARE=\\\\srv01\\share TLX_SHARE=\\\\srv01\\share "
+                                       "WU_CMD=patchcliXP.bat ."));
+}
+
+// Stopped right after any step, the next start finishes the update, and
+// the feature folder is the same as after one uninterrupted run.
+TEST_P(QuietTest, AnUpdateStoppedAfterAnyStepIsFinishedByTheNextStart) {
+    const std::string root = Scratch("stopped");
+    std::map<std::string, std::string> expected;
+    {
+        Install in(root + "\\i", GetParam(), root + "\\tmp");
+        ASSERT_EQ(0, in.Run("/quiet"));
+        expected = Snapshot(in.feature);
+    }
+    int step = 1;
+    for (;; ++step) {
+        SCOPED_TRACE(step);
+        Install in(root + "\\i", GetParam(), root + "\\tmp");
+        int status = in.Run("/quiet", {"UPDATE_STOP_AFTER_STEP=" + std::to_string(step)},
+                            "tests/update_stepstop.exe");
+        if (status == 0)
+            break;
+        ASSERT_EQ(kStopped, status);
+        // Only the last step, the marker, makes the next start refuse.
+        const bool complete = ts::Exists(in.F("WSUS.txt"));
+        EXPECT_EQ(complete ? 3 : 0, in.Run("/quiet"));
+        EXPECT_EQ(expected, Snapshot(in.feature));
+        EXPECT_EQ(std::vector<std::string>{"Update_Log.txt"}, ts::ListDir(in.temp));
+    }
+    // The payload's records, the settings, the command files, the renames,
+    // the library and the marker.
+    EXPECT_GT(step, 15);
+}
+
+// Files that are each either as they were or as the update makes them, with
+// nothing of the customer's gone and nothing else there.
+void ExpectNothingLost(const std::map<std::string, std::string>& before,
+                       const std::map<std::string, std::string>& after,
+                       const std::map<std::string, std::string>& now) {
+    for (const auto& file : now) {
+        auto was = before.find(file.first);
+        auto will = after.find(file.first);
+        EXPECT_TRUE((was != before.end() && was->second == file.second) ||
+                    (will != after.end() && will->second == file.second))
+            << file.first;
+    }
+    for (const auto& file : before) {
+        bool kept = std::any_of(now.begin(), now.end(),
+                                [&](const auto& f) { return f.second == file.second; });
+        EXPECT_TRUE(kept) << file.first;
+    }
+    EXPECT_EQ(0u, now.count("WSUS.txt"));
+}
+
+class FullDiskTest : public QuietTest {
+  protected:
+    void SetUp() override {
+        std::string reason;
+        if (!ts::SmallDriveReady(reason))
+            GTEST_SKIP() << reason;
+    }
+    Install Fresh() const { return Install("S:\\t", GetParam(), ts::ScratchDir("full-disk-tmp")); }
+};
+
+// Whatever room is left, the update ends complete, or fails with nothing
+// lost and succeeds once there is room.
+TEST_P(FullDiskTest, AnyFreeSpaceEndsCompleteOrFinishable) {
+    std::map<std::string, std::string> expected;
+    {
+        Install in = Fresh();
+        ASSERT_EQ(0, in.Run("/quiet"));
+        expected = Snapshot(in.feature);
+    }
+    int succeeded = 0;
+    for (uint64_t kib : {4, 64, 512, 1024, 1280, 1536, 1792, 2048, 3072}) {
+        SCOPED_TRACE(kib);
+        Install in = Fresh();
+        std::map<std::string, std::string> before = Snapshot(in.feature);
+        ts::SmallDriveFiller filler;
+        if (!filler.LeaveFree(kib * 1024))
+            continue;
+        int status = in.Run("/quiet");
+        std::map<std::string, std::string> now = Snapshot(in.feature);
+        filler.Remove();
+        if (status == 0) {
+            ++succeeded;
+            EXPECT_EQ(expected, now);
+            continue;
+        }
+        EXPECT_EQ(1, status);
+        ExpectNothingLost(before, expected, now);
+        EXPECT_EQ(0, in.Run("/quiet"));
+        EXPECT_EQ(expected, Snapshot(in.feature));
+    }
+    EXPECT_GT(succeeded, 0);
+}
+
+// The disk fills up right after any step: the update fails with nothing
+// lost, or needed no more room, and the next start finishes it.
+TEST_P(FullDiskTest, ADiskThatFillsUpAfterAnyStepLosesNothing) {
+    std::map<std::string, std::string> expected;
+    {
+        Install in = Fresh();
+        ASSERT_EQ(0, in.Run("/quiet"));
+        expected = Snapshot(in.feature);
+    }
+    const std::string filler = "S:\\~stepfill.bin";
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE(step);
+        Install in = Fresh();
+        std::map<std::string, std::string> before = Snapshot(in.feature);
+        int status = in.Run("/quiet", {"UPDATE_FILL_AFTER_STEP=" + std::to_string(step)},
+                            "tests/update_stepstop.exe");
+        std::map<std::string, std::string> now = Snapshot(in.feature);
+        const bool filled = ts::Exists(filler);
+        ts::RemoveTree(filler);
+        if (!filled) {
+            EXPECT_EQ(0, status);
+            EXPECT_GT(step, 15);
+            break;
+        }
+        if (status == 0) {
+            EXPECT_EQ(expected, now);
+            continue;
+        }
+        EXPECT_EQ(1, status);
+        ExpectNothingLost(before, expected, now);
+        EXPECT_EQ(0, in.Run("/quiet"));
+        EXPECT_EQ(expected, Snapshot(in.feature));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Quiet, FullDiskTest, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return ModeName(info.param);
+                         });
+
+INSTANTIATE_TEST_SUITE_P(Quiet, QuietTest, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return ModeName(info.param);
+                         });
+
+} // namespace
