@@ -312,7 +312,7 @@ void UpdateDialog::OnOK() {
     }
     EnableWindow(GetDlgItem(Handle(), IDOK), FALSE);
     EnableWindow(GetDlgItem(Handle(), IDCANCEL), FALSE);
-    SetCloseEnabled(false);
+    GreyOutClose();
     // A worker that did not start would leave the dialog waiting for ever
     // with every way out refused: report it as a failed update.
     if (!BeginWorkerThread(UpdateWorker, nullptr))
@@ -352,11 +352,11 @@ LRESULT UpdateDialog::OnUpdateFinished(WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
-void UpdateDialog::SetCloseEnabled(bool enabled) {
+void UpdateDialog::GreyOutClose() {
     // Greys the system menu's Close and with it the title bar's close box.
     HMENU systemMenu = GetSystemMenu(Handle(), FALSE);
     if (systemMenu != nullptr)
-        EnableMenuItem(systemMenu, SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+        EnableMenuItem(systemMenu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 }
 
 AboutDialog::AboutDialog(HWND parent) : Dialog(IDD_ABOUTBOX, parent) {}

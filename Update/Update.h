@@ -37,7 +37,7 @@ class UpdateDialog : public Dialog {
     LRESULT OnUpdateFinished(WPARAM wParam, LPARAM lParam) override;
 
   private:
-    void SetCloseEnabled(bool enabled);
+    void GreyOutClose();
 
     HICON icon_;
     // From the first press of 実行 until the result box is closed: no second

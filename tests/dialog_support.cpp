@@ -19,6 +19,8 @@ const char kConfirmText[] =
     "ソフトウェアを更新してもよろしいですか？";
 const char kSuccessText[] = "ソフトウェアの更新は正常に終了しました。";
 const char kFailureText[] = "ソフトウェアの更新中に異常が発生しました。";
+const char kBusyText[] = "TALMERO ProのWindows Update支援機能の更新は既に実行中です。\n"
+                         "プログラムを終了します。";
 
 Installation::Installation(const std::string& name, int mode, bool withShare) {
     root = ts::ScratchDir(name);
@@ -47,8 +49,8 @@ int Installation::LogRecords() const {
     return n;
 }
 
-bool StartUpdate(ts::Child& child, const Installation& install) {
-    return child.Start("\"" + ts::BuildFile("Update/Update.exe") + "\"",
+bool StartUpdate(ts::Child& child, const Installation& install, const std::string& args) {
+    return child.Start("\"" + ts::BuildFile("Update/Update.exe") + "\" " + args,
                        {"TMP=" + install.tempFolder, "TEMP=" + install.tempFolder});
 }
 

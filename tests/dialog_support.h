@@ -17,6 +17,7 @@ extern const char kServerText[];
 extern const char kConfirmText[];
 extern const char kSuccessText[];
 extern const char kFailureText[];
+extern const char kBusyText[];
 
 // A product installation in a scratch folder, registered under the client
 // (mode 2) or the server key (mode 1): install folder <root>\App\bin\, the
@@ -36,7 +37,7 @@ struct Installation {
 };
 
 // Starts Update.exe with its temporary folder in the installation.
-bool StartUpdate(ts::Child& child, const Installation& install);
+bool StartUpdate(ts::Child& child, const Installation& install, const std::string& args = "");
 
 // Runs xdotool with these arguments; its exit code, or -1.
 int Xdo(const std::string& arguments);

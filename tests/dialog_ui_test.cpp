@@ -274,4 +274,92 @@ TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
     EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
 }
 
+TEST(Dialog, TwoPostedRunCommandsOpenOneConfirmation) {
+    UpdateRun run("dialog-twice", 2);
+    HWND dialog = run.Start();
+    ASSERT_NE(dialog, nullptr);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    HWND box = run.WaitBox("確認");
+    ASSERT_NE(box, nullptr);
+    Sleep(300);
+    // No: the dialog is waiting again, and no second confirmation follows.
+    ASSERT_TRUE(PressKeys(box, "Return"));
+    ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+    Sleep(300);
+    EXPECT_EQ(ts::WaitForWindow(run.child.Pid(), "確認", 0), nullptr);
+    EXPECT_TRUE(Enabled(dialog, IDOK));
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
+}
+
+TEST(Dialog, AnUpdateThatEndsUnderTheVersionBoxStillEndsTheProgram) {
+    UpdateRun run("dialog-about-finish", 2);
+    ASSERT_NE(run.Start(), nullptr);
+    HWND box = OpenConfirmation(run);
+    ASSERT_NE(box, nullptr);
+    HWND about = nullptr;
+    {
+        LogMutexHold hold;
+        ASSERT_TRUE(hold.Held());
+        ASSERT_TRUE(AnswerYes(box));
+        ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+        PostMessageA(run.dialog, WM_SYSCOMMAND, 16, 0);
+        about = run.WaitBox(kAboutCaption);
+        ASSERT_NE(about, nullptr);
+    }
+    // The result closes the version box and is shown over the dialog.
+    HWND done = run.WaitBox("完了");
+    ASSERT_NE(done, nullptr) << run.install.Log();
+    EXPECT_FALSE(IsWindow(about));
+    ASSERT_TRUE(PressKeys(done, "Return"));
+    EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
+}
+
+TEST(Dialog, ASecondStartIsRefusedWhileTheFirstRuns) {
+    UpdateRun first("dialog-second", 2);
+    ASSERT_NE(first.Start(), nullptr);
+    ts::Child second;
+    ASSERT_TRUE(StartUpdate(second, first.install));
+    HWND busy = ts::WaitForWindow(second.Pid(), "エラー", kWindowTimeout);
+    ASSERT_NE(busy, nullptr);
+    EXPECT_EQ(MessageBoxText(busy), kBusyText);
+    EXPECT_EQ(ts::MessageBoxIconKind(busy), ts::kIconWarning);
+    ASSERT_TRUE(PressKeys(busy, "Return"));
+    EXPECT_EQ(second.Wait(kWindowTimeout), 5);
+    PostMessageA(first.dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(first.child.Wait(kWindowTimeout), 4);
+}
+
+// The help box, and the same box naming an argument the program does not
+// know; neither changes anything.
+TEST(Dialog, HelpAndUsageBoxes) {
+    const struct {
+        const char* args;
+        const char* caption;
+        int icon;
+        int status;
+    } cases[] = {
+        {"/?", "Update", ts::kIconInformation, 0},
+        {"/HELP", "Update", ts::kIconInformation, 0},
+        {"/unknown", "エラー", ts::kIconError, 64},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        Installation install("dialog-help", 2);
+        ts::Child child;
+        ASSERT_TRUE(StartUpdate(child, install, c.args));
+        HWND box = ts::WaitForWindow(child.Pid(), c.caption, kWindowTimeout);
+        ASSERT_NE(box, nullptr);
+        std::string text = MessageBoxText(box);
+        EXPECT_NE(text.find("/quiet (/q)"), std::string::npos) << text;
+        EXPECT_NE(text.find("64\t引数が正しくありません"), std::string::npos) << text;
+        EXPECT_EQ(c.status == 64, text.find("/unknown") != std::string::npos) << text;
+        EXPECT_EQ(ts::MessageBoxIconKind(box), c.icon);
+        ASSERT_TRUE(PressKeys(box, "Return"));
+        EXPECT_EQ(child.Wait(kWindowTimeout), c.status);
+        EXPECT_FALSE(ts::Exists(install.featureFolder + "\\WSUS.txt"));
+    }
+}
+
 } // namespace

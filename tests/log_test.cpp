@@ -131,6 +131,36 @@ TEST_F(LogTest, RotatesOnlyWhenTheRecordWouldPassTheLimit) {
     EXPECT_EQ(record, ts::ReadBytes(log).size());
 }
 
+TEST_F(LogTest, AFailedRotationStillAppendsTheRecord) {
+    // A .BAK that cannot be removed or replaced: a folder with a file in it.
+    ASSERT_TRUE(ts::MakeDirs(bak));
+    ASSERT_TRUE(ts::WriteBytes(bak + "\\keep", "x"));
+    std::string full(65536, 'f');
+    ASSERT_TRUE(ts::WriteBytes(log, full));
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("still here.");
+    std::string data = ts::ReadBytes(log);
+    EXPECT_EQ(full, data.substr(0, full.size()));
+    EXPECT_EQ("still here.\r\n", data.substr(data.size() - 13));
+}
+
+DWORD WINAPI TakeLogMutexAndEnd(void*) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, kLogMutexName);
+    WaitForSingleObject(mutex, 5000);
+    // Ends without releasing it: the mutex is abandoned.
+    return 0;
+}
+
+TEST_F(LogTest, AnAbandonedMutexCountsAsOwned) {
+    HANDLE thread = CreateThread(nullptr, 0, TakeLogMutexAndEnd, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+    CloseHandle(thread);
+    DWORD start = GetTickCount();
+    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("at once.");
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_EQ(1u, Lines(ts::ReadBytes(log)).size());
+}
+
 TEST_F(LogTest, RecordIsDroppedWhenTheFileIsHeldOpenElsewhere) {
     LogWriter(log.c_str(), "a.cpp", 1).WriteLog("first.");
     std::string before = ts::ReadBytes(log);
