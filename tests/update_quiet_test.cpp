@@ -70,11 +70,14 @@ struct Install {
     // arguments and extra environment variables.
     int Run(const std::string& args, const std::vector<std::string>& env = {},
             const char* program = "Update/Update.exe") const {
+        return RunCommand("\"" + ts::BuildFile(program) + "\" " + args, env);
+    }
+    int RunCommand(const std::string& commandLine, const std::vector<std::string>& env = {}) const {
         // No X display: the program must not need one.
         std::vector<std::string> vars = {"TMP=" + temp, "TEMP=" + temp, "DISPLAY="};
         vars.insert(vars.end(), env.begin(), env.end());
         ts::Child child;
-        if (!child.Start("\"" + ts::BuildFile(program) + "\" " + args, vars))
+        if (!child.Start(commandLine, vars))
             return -2;
         return child.Wait(kTimeout);
     }
@@ -295,6 +298,36 @@ TEST_P(QuietTest, StatusChangesNothingAndTellsWhatAStartWouldEndWith) {
     EXPECT_EQ(3, in.Run("/status"));
     ts::ClearProductKeys();
     EXPECT_EQ(2, in.Run("/status /quiet"));
+    EXPECT_FALSE(ts::Exists(in.Log()));
+}
+
+// The startup script of the deployment material, run by the system's own
+// command interpreter from the folder that holds the program: it updates
+// once, keeps the machine's log and last status beside it, and leaves an
+// updated machine alone.
+TEST_P(QuietTest, TheStartupScriptUpdatesOnceAndRecordsTheStatus) {
+    const std::string root = Scratch("startup-script");
+    Install in(root + "\\i", GetParam(), root + "\\tmp");
+    const std::string share = root + "\\share";
+    ASSERT_TRUE(ts::MakeDirs(share));
+    ASSERT_TRUE(CopyFileA(ts::BuildFile("Update/Update.exe").c_str(),
+                          (share + "\\Update.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(ts::SourceFile("scripts/deploy/update-startup.cmd").c_str(),
+                          (share + "\\update-startup.cmd").c_str(), FALSE));
+    char computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD length = sizeof computer;
+    ASSERT_TRUE(GetComputerNameA(computer, &length));
+    const std::string machine = share + "\\logs\\" + computer;
+    for (int status : {0, 3}) {
+        SCOPED_TRACE(status);
+        EXPECT_EQ(status, in.RunCommand("cmd.exe /c \"" + share + "\\update-startup.cmd\""));
+        std::string result = ts::ReadBytes(machine + ".result");
+        ASSERT_GE(result.size(), 4u);
+        EXPECT_EQ(" " + std::to_string(status) + "\r\n", result.substr(result.size() - 4));
+    }
+    EXPECT_TRUE(ts::Exists(in.F("WSUS.txt")));
+    // One update, logged where the script asked; the second run wrote nothing.
+    EXPECT_EQ(SuccessRecords(in, "/quiet /log=" + machine + ".log"), Records(machine + ".log"));
     EXPECT_FALSE(ts::Exists(in.Log()));
 }
 
