@@ -51,6 +51,14 @@ bool MakeWorkPath(const char* path, char* out, size_t capacity) {
     return true;
 }
 
+bool PrepareWorkPath(const char* path, char* work, size_t capacity) {
+    if (!MakeWorkPath(path, work, capacity)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    return RemoveFile(work);
+}
+
 bool RemoveFile(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -71,11 +79,7 @@ bool PutInPlace(const char* workPath, const char* target, ExistingTarget existin
 
 bool WriteWholeFile(const char* path, const void* data, size_t size) {
     char work[MAX_PATH];
-    if (!MakeWorkPath(path, work, sizeof work)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    if (!RemoveFile(work))
+    if (!PrepareWorkPath(path, work, sizeof work))
         return false;
     File file;
     if (!file.Open(work, File::modeCreate | File::modeWrite))
@@ -87,11 +91,7 @@ bool WriteWholeFile(const char* path, const void* data, size_t size) {
 
 bool CopyWholeFile(const char* source, const char* target, ExistingTarget existing) {
     char work[MAX_PATH];
-    if (!MakeWorkPath(target, work, sizeof work)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    if (!RemoveFile(work))
+    if (!PrepareWorkPath(target, work, sizeof work))
         return false;
     if (!CopyFileA(source, work, FALSE) || !FlushFile(work))
         return FailKeepingError(work);

@@ -12,6 +12,10 @@ constexpr char kWorkSuffix[] = ".upd~";
 // path + kWorkSuffix into out; false when it does not fit.
 bool MakeWorkPath(const char* path, char* out, size_t capacity);
 
+// The work name of path into work, with any leftover of an interrupted run
+// removed; false (GetLastError set) when it does not fit or stays.
+bool PrepareWorkPath(const char* path, char* work, size_t capacity);
+
 // Deletes a file, clearing its read-only bit first. True when it is gone or
 // was never there.
 bool RemoveFile(const char* path);

@@ -38,13 +38,9 @@ struct ProfileKey {
 // then puts the copy in place of the file.
 int EditProfile(const char* file, const ProfileKey* keys, size_t count) {
     char work[MAX_PATH];
-    if (!MakeWorkPath(file, work, sizeof work)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    if (!PrepareWorkPath(file, work, sizeof work))
         return 0;
-    }
     ForgetCachedProfile(work);
-    if (!RemoveFile(work))
-        return 0;
     if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES && !CopyFileA(file, work, FALSE))
         return 0;
     bool ok = true;

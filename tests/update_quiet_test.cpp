@@ -489,6 +489,23 @@ void ExpectNothingLost(const std::map<std::string, std::string>& before,
     EXPECT_EQ(0u, now.count("WSUS.txt"));
 }
 
+// An update that ended with status: complete, or failed with nothing lost
+// and finished by the next start. True when it was complete.
+bool ExpectCompleteOrFinishable(const Install& in, int status,
+                                const std::map<std::string, std::string>& before,
+                                const std::map<std::string, std::string>& expected,
+                                const std::map<std::string, std::string>& now) {
+    if (status == 0) {
+        EXPECT_EQ(expected, now);
+        return true;
+    }
+    EXPECT_EQ(1, status);
+    ExpectNothingLost(before, expected, now);
+    EXPECT_EQ(0, in.Run("/quiet"));
+    EXPECT_EQ(expected, Snapshot(in.feature));
+    return false;
+}
+
 class FullDiskTest : public QuietTest {
   protected:
     void SetUp() override {
@@ -519,15 +536,8 @@ TEST_P(FullDiskTest, AnyFreeSpaceEndsCompleteOrFinishable) {
         int status = in.Run("/quiet");
         std::map<std::string, std::string> now = Snapshot(in.feature);
         filler.Remove();
-        if (status == 0) {
+        if (ExpectCompleteOrFinishable(in, status, before, expected, now))
             ++succeeded;
-            EXPECT_EQ(expected, now);
-            continue;
-        }
-        EXPECT_EQ(1, status);
-        ExpectNothingLost(before, expected, now);
-        EXPECT_EQ(0, in.Run("/quiet"));
-        EXPECT_EQ(expected, Snapshot(in.feature));
     }
     EXPECT_GT(succeeded, 0);
 }
@@ -556,14 +566,7 @@ TEST_P(FullDiskTest, ADiskThatFillsUpAfterAnyStepLosesNothing) {
             EXPECT_GT(step, 15);
             break;
         }
-        if (status == 0) {
-            EXPECT_EQ(expected, now);
-            continue;
-        }
-        EXPECT_EQ(1, status);
-        ExpectNothingLost(before, expected, now);
-        EXPECT_EQ(0, in.Run("/quiet"));
-        EXPECT_EQ(expected, Snapshot(in.feature));
+        ExpectCompleteOrFinishable(in, status, before, expected, now);
     }
 }
 
