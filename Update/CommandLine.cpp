@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "Log.h"
+#include "Mbcs.h"
 
 #include <string.h>
 

@@ -1,6 +1,6 @@
 #include "ErrorText.h"
 
-#include "Log.h"
+#include "Mbcs.h"
 
 #include <stdio.h>
 #include <string.h>

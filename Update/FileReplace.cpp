@@ -84,8 +84,15 @@ bool WriteWholeFile(const char* path, const void* data, size_t size) {
     File file;
     if (!file.Open(work, File::modeCreate | File::modeWrite))
         return false;
-    if (!file.Write(data, static_cast<unsigned long>(size)) || !file.Flush() || !file.Close())
+    const bool written = file.Write(data, static_cast<unsigned long>(size)) && file.Flush();
+    const DWORD error = GetLastError();
+    // Closed before anything else: an open file could not be removed.
+    const bool closed = file.Close();
+    if (!written || !closed) {
+        if (!written)
+            SetLastError(error);
         return FailKeepingError(work);
+    }
     return PutInPlace(work, path, ExistingTarget::kReplace);
 }
 

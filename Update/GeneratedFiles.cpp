@@ -41,9 +41,7 @@ int EditProfile(const char* file, const ProfileKey* keys, size_t count) {
     if (!PrepareWorkPath(file, work, sizeof work))
         return 0;
     ForgetCachedProfile(work);
-    if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES && !CopyFileA(file, work, FALSE))
-        return 0;
-    bool ok = true;
+    bool ok = GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES || CopyFileA(file, work, FALSE);
     for (size_t i = 0; ok && i < count; ++i)
         ok = WritePrivateProfileStringA(keys[i].section, keys[i].key, keys[i].value, work) != FALSE;
     ForgetCachedProfile(work);
@@ -55,9 +53,9 @@ int EditProfile(const char* file, const ProfileKey* keys, size_t count) {
             ok = false;
         }
     }
+    const DWORD error = GetLastError();
     ForgetCachedProfile(work);
     if (!ok) {
-        const DWORD error = GetLastError();
         RemoveFile(work);
         SetLastError(error);
         return 0;

@@ -4,6 +4,7 @@
 #include "GeneratedFiles.h"
 #include "Globals.h"
 #include "LongPath.h"
+#include "Mbcs.h"
 #include "Owners.h"
 #include "pack/FolderPackReader.h"
 
@@ -26,17 +27,10 @@ constexpr unsigned long long kMargin = 256 * 1024;
 // Settings files larger than this are checked on their first bytes only.
 constexpr DWORD kTextCheckLimit = 4 * 1024 * 1024;
 
-bool IsLeadByte(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-bool IsTrailByte(unsigned char c) {
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
-
-bool IsWellFormedCp932(const unsigned char* p, size_t size) {
+bool IsWellFormedText(const unsigned char* p, size_t size) {
     for (size_t i = 0; i < size; ++i) {
-        if (IsLeadByte(p[i])) {
-            if (i + 1 >= size || !IsTrailByte(p[i + 1]))
+        if (MbcsIsLeadByte(p[i])) {
+            if (i + 1 >= size || !MbcsIsTrailByte(p[i + 1]))
                 return false;
             ++i;
         } else if (p[i] == 0x80 || p[i] == 0xA0 || p[i] >= 0xFD) {
@@ -255,7 +249,7 @@ TextKind ClassifyText(const char* data, size_t size) {
     // Japanese in code page 932 is hardly ever valid UTF-8, and the reverse.
     if (IsUtf8(p, size))
         return TextKind::kUtf8;
-    return IsWellFormedCp932(p, size) ? TextKind::kAnsi : TextKind::kMalformed;
+    return IsWellFormedText(p, size) ? TextKind::kAnsi : TextKind::kMalformed;
 }
 
 CheckResult CheckBeforeUpdate(const void* archive, DWORD archiveSize) {

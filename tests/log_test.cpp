@@ -146,11 +146,14 @@ TEST_F(LogTest, AFailedRotationStillAppendsTheRecord) {
 DWORD WINAPI TakeLogMutexAndEnd(void*) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, kLogMutexName);
     WaitForSingleObject(mutex, 5000);
+    CloseHandle(mutex);
     // Ends without releasing it: the mutex is abandoned.
     return 0;
 }
 
 TEST_F(LogTest, AnAbandonedMutexCountsAsOwned) {
+    // Keeps the mutex in existence after its owner has gone.
+    UniqueHandle keep(CreateMutexA(nullptr, FALSE, kLogMutexName));
     HANDLE thread = CreateThread(nullptr, 0, TakeLogMutexAndEnd, nullptr, 0, nullptr);
     ASSERT_NE(nullptr, thread);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
