@@ -1,6 +1,7 @@
 #include "Precheck.h"
 
 #include "General.h"
+#include "FileReplace.h"
 #include "GeneratedFiles.h"
 #include "Globals.h"
 #include "LongPath.h"
@@ -8,6 +9,7 @@
 #include "Owners.h"
 #include "pack/FolderPackReader.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -132,42 +134,30 @@ class Checker {
 
     bool Members(const void* archive, DWORD size) {
         ArchiveReader reader(static_cast<const char*>(archive), size);
-        int32_t count = 0;
-        int code = ReadArchiveHeader(reader, count);
+        const int code =
+            TestFolderPack(reader, g_featureFolder, ChunkCheck::Lengths, VisitMember, this);
+        if (result_.problem != CheckProblem::kNone)
+            return false;
         if (code != kFpOk)
             return Fail(CheckProblem::kBadArchive, "", static_cast<DWORD>(code));
-        char prefix[kPathBufferSize];
-        if (!Join(g_featureFolder, ""))
-            return false;
-        memcpy(prefix, path_, sizeof prefix);
-        const size_t prefixLength = strlen(prefix);
-        HeapBlock target(malloc(kFpPathBufferSize));
-        HeapBlock chunk(malloc(kFpMaxChunkData));
-        if (!target.IsValid() || !chunk.IsValid())
-            return Fail(CheckProblem::kSystemError, "", ERROR_NOT_ENOUGH_MEMORY);
-        for (int32_t i = 0; i < count; ++i) {
-            uint32_t tag = 0;
-            if (!reader.ReadValue(tag))
-                return Fail(CheckProblem::kBadArchive, "", static_cast<DWORD>(kFpTruncated));
-            const bool fileRecord = tag == kFpTagFile;
-            if (!fileRecord && tag != kFpTagFolder)
-                return Fail(CheckProblem::kBadArchive, "", static_cast<DWORD>(kFpBadFormat));
-            RecordHead head;
-            code = ReadRecordHead(reader, fileRecord, prefix, target.Bytes(), head);
-            if (code == kFpOk)
-                code = SkipToRecordEnd(reader, fileRecord, chunk.Bytes());
-            if (code != kFpOk)
-                return Fail(CheckProblem::kBadArchive, "", static_cast<DWORD>(code));
-            if (!fileRecord)
-                continue;
-            const char* name = target.Bytes() + prefixLength;
-            // The marker arrives under its aside name.
-            if (_stricmp(name, kMarkerFile) == 0 && !Join(g_featureFolder, kMarkerAside))
-                return false;
-            const char* path = _stricmp(name, kMarkerFile) == 0 ? path_ : target.Bytes();
-            if (!Usable(path, Use::kReplace))
-                return false;
-            Need(head.originalSize);
+        return true;
+    }
+
+    // Every file the update writes in the feature folder, under its own
+    // name and under its work name, fits the byte-string calls, so that no
+    // step after the first change can fail for a path.
+    bool OwnNamesFit() {
+        const char* const names[] = {
+            kMarkerAside,     kPatchJobIni,  kPatchJobBackup, kPatchRunBat,   kPatchCliXpBat,
+            kPatchCli2000Bat, kPatchSvcIni,  kRetired[0][1],  kRetired[1][1], kLibraries[0],
+            kLibraries[1],    kLibraries[2], kLibraries[3],   kLibraries[4],  kLibraries[5],
+            kLibraries[6],    kLibraries[7], kLibraries[8],
+        };
+        for (const char* name : names) {
+            char work[64];
+            snprintf(work, sizeof work, "%s%s", name, kWorkSuffix);
+            if (!JoinPath(g_featureFolder, work, path_, sizeof path_))
+                return Fail(CheckProblem::kPathTooLong, name);
         }
         return true;
     }
@@ -207,25 +197,20 @@ class Checker {
     }
 
   private:
-    static int SkipToRecordEnd(ArchiveReader& reader, bool fileRecord, char* chunk) {
-        for (;;) {
-            uint32_t tag = 0;
-            if (!reader.ReadValue(tag))
-                return kFpTruncated;
-            if (tag == kFpTagEnd) {
-                uint32_t trailer = 0;
-                return reader.ReadValue(trailer) ? kFpOk : kFpTruncated;
-            }
-            if (!fileRecord || tag != kFpTagChunk)
-                return kFpBadFormat;
-            uint32_t dataLength = 0;
-            uint32_t originalLength = 0;
-            const int code = ReadChunkHead(reader, dataLength, originalLength);
-            if (code != kFpOk)
-                return code;
-            if (!reader.Read(chunk, dataLength))
-                return kFpTruncated;
+    // Each file of the archive replaces one in the feature folder; the
+    // marker arrives under its aside name. The first problem is kept.
+    static void VisitMember(void* context, const RecordSummary& record) {
+        Checker& check = *static_cast<Checker*>(context);
+        if (record.folder || check.result_.problem != CheckProblem::kNone)
+            return;
+        const char* name = _stricmp(record.name, kMarkerFile) == 0 ? kMarkerAside : record.name;
+        char target[kFpPathBufferSize];
+        if (!JoinPath(g_featureFolder, name, target, sizeof target)) {
+            check.Fail(CheckProblem::kPathTooLong, name);
+            return;
         }
+        if (check.Usable(target, Use::kReplace))
+            check.Need(record.head.originalSize);
     }
 
     CheckResult& result_;
@@ -255,7 +240,7 @@ TextKind ClassifyText(const char* data, size_t size) {
 CheckResult CheckBeforeUpdate(const void* archive, DWORD archiveSize) {
     CheckResult result;
     Checker check(result);
-    if (!check.Members(archive, archiveSize))
+    if (!check.OwnNamesFit() || !check.Members(archive, archiveSize))
         return result;
 
     if (!check.Join(g_featureFolder, kPatchJobIni))

@@ -677,18 +677,37 @@ TEST_F(UpdateRun, WhatIsInTheWayStopsTheUpdateBeforeAnyChange) {
     }
 }
 
-TEST_F(UpdateRun, FeatureFolderTooLongForItsFiles) {
-    // 247 bytes: the unpack still fits (with WSUS.txt), patchjob.ini does not.
-    std::string feature = root_ + "\\";
-    feature += std::string(247 - feature.size(), 'w');
-    ASSERT_EQ(247u, feature.size());
-    SetFolders(root_ + "\\bin", feature);
-    RunResult r = Run(kModeClient);
-    EXPECT_EQ(1u, r.messages);
-    EXPECT_EQ(0u, r.flag);
-    // The marker's aside name is the first that does not fit: nothing unpacked.
-    EXPECT_EQ(std::vector<std::string>{"パス生成失敗 WSUS.txt.upd~ ."}, Messages(r.log));
-    EXPECT_TRUE(ts::ListDir(feature_).empty());
+// Every path the update writes, work names included, fits 259 bytes, or
+// nothing is changed: the longest are patchjob.ini.bak.upd~ and
+// patchcli2000.bat.upd~, 21 bytes after the folder and its backslash.
+TEST_F(UpdateRun, FeatureFolderLengthsAtTheLimit) {
+    const struct {
+        size_t length;
+        int mode;
+        std::vector<std::string> records; // empty: success
+    } cases[] = {
+        {237, kModeClient, {}},
+        {237, kModeServer, {}},
+        {238, kModeClient, {"パス生成失敗 patchjob.ini.bak ."}},
+        {247, kModeServer, {"パス生成失敗 WSUS.txt.upd~ ."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        std::string feature = root_ + "\\";
+        feature += std::string(c.length - feature.size(), 'w');
+        ts::RemoveTree(feature);
+        SetFolders(root_ + "\\bin", feature);
+        WritePatchJob(kPatchJobWithTlx);
+        ts::RemoveTree(g_logPath);
+        RunResult r = Run(c.mode);
+        EXPECT_EQ(c.records.empty() ? 1u : 0u, r.flag);
+        if (c.records.empty()) {
+            EXPECT_TRUE(ts::Exists(F("WSUS.txt")));
+        } else {
+            EXPECT_EQ(c.records, Messages(r.log));
+            EXPECT_EQ(std::vector<std::string>{"patchjob.ini"}, ts::ListDir(feature_));
+        }
+    }
 }
 
 TEST_F(UpdateRun, InstallFolderTooLongForTheLibraries) {

@@ -235,12 +235,17 @@ int TestFolderPackHandle(HANDLE archive, const char* destinationFolder, ChunkChe
                          RecordVisitor visitor, void* context) {
     if (!UniqueHandle::IsValid(archive))
         return kFpCreateFailed;
+    HeapBlock readAhead(malloc(kFpReadAheadSize));
+    ArchiveReader reader(archive, readAhead.Bytes(), kFpReadAheadSize);
+    return TestFolderPack(reader, destinationFolder, check, visitor, context);
+}
+
+int TestFolderPack(ArchiveReader& reader, const char* destinationFolder, ChunkCheck check,
+                   RecordVisitor visitor, void* context) {
     char prefix[kFpPathBufferSize] = "\\";
     if (destinationFolder != nullptr && !BuildDestinationPrefix(destinationFolder, prefix))
         return kFpBadFormat;
     const size_t prefixLength = strlen(prefix);
-    HeapBlock readAhead(malloc(kFpReadAheadSize));
-    ArchiveReader reader(archive, readAhead.Bytes(), kFpReadAheadSize);
     int32_t recordCount = 0;
     const int headerResult = ReadArchiveHeader(reader, recordCount);
     if (headerResult != kFpOk)

@@ -91,3 +91,6 @@ enum class ChunkCheck {
 // for their length. The visitor, when given, sees each record in turn.
 int TestFolderPackHandle(HANDLE archive, const char* destinationFolder, ChunkCheck check,
                          RecordVisitor visitor, void* context);
+// The same walk through a reader at the archive's start (one in memory, say).
+int TestFolderPack(ArchiveReader& reader, const char* destinationFolder, ChunkCheck check,
+                   RecordVisitor visitor, void* context);
