@@ -1,0 +1,170 @@
+#include "Walk.h"
+
+#include "Fpack.h"
+#include "LongPath.h"
+#include "Messages.h"
+#include "Progress.h"
+
+#include <string.h>
+
+namespace {
+
+constexpr char kShortestPrefix[] = "\\";
+
+} // namespace
+
+bool ArchiveWalk::Open(const std::string& absolutePath, ChunkData mode, DWORD& error) {
+    mode_ = mode;
+    file_.Attach(CreateFileLong(absolutePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file_.IsValid()) {
+        error = GetLastError();
+        return false;
+    }
+    // Skipping moves the file pointer past the data, so that walk reads each
+    // field straight from the file; the others read ahead.
+    if (mode != ChunkData::Skip) {
+        readAhead_.Reset(malloc(kFpReadAheadSize));
+        chunk_.resize(kFpMaxChunkData);
+    }
+    reader_.reset(new ArchiveReader(file_.Get(), readAhead_.Bytes(), kFpReadAheadSize));
+    return true;
+}
+
+int ArchiveWalk::ReadHeader(int32_t& count) {
+    return ReadArchiveHeader(*reader_, count);
+}
+
+int ArchiveWalk::ReadChunkData(uint32_t dataLength, uint32_t originalLength) {
+    if (mode_ == ChunkData::Skip) {
+        // Past the end is no error here: the next field's read finds it.
+        LARGE_INTEGER distance;
+        distance.QuadPart = dataLength;
+        return SetFilePointerEx(file_.Get(), distance, nullptr, FILE_CURRENT) ? kFpOk
+                                                                              : kFpTruncated;
+    }
+    if (!reader_->Read(chunk_.data(), dataLength))
+        return kFpTruncated;
+    if (mode_ == ChunkData::Inflate && dataLength != originalLength) {
+        HeapBlock content(InflateChunk(chunk_.data(), dataLength, originalLength));
+        if (!content.IsValid())
+            return kFpWriteFailed;
+    }
+    return kFpOk;
+}
+
+int ArchiveWalk::ReadRecord(WalkRecord& record, RefusedNames refused, uint64_t& contentDone,
+                            Progress* progress) {
+    record.headRead = record.nameRefused = false;
+    record.chunks = record.stored = record.compressed = 0;
+    record.chunkData = 0;
+    memset(record.target.data(), 0, record.target.size());
+    uint32_t tag = 0;
+    if (!reader_->ReadValue(tag))
+        return kFpTruncated;
+    if (tag != kFpTagFile && tag != kFpTagFolder)
+        return kFpBadFormat;
+    record.folder = tag == kFpTagFolder;
+    char* target = record.target.data();
+    int r = ReadRecordHead(*reader_, !record.folder, kShortestPrefix, target, record.head);
+    // The reader checks the name once every field is read: a refused name
+    // leaves the walk at the record's chunks, where it can go on.
+    if (r == kFpBadFormat && target[0] == '\\' &&
+        strnlen(target, kFpPathBufferSize) < kFpPathBufferSize && !IsSafeRecordName(target + 1)) {
+        record.headRead = record.nameRefused = true;
+        if (refused == RefusedNames::Stop)
+            return r;
+        r = kFpOk;
+    }
+    if (r != kFpOk)
+        return r;
+    record.headRead = true;
+    uint64_t produced = 0;
+    for (;;) {
+        if (!reader_->ReadValue(tag))
+            return kFpTruncated;
+        if (tag == kFpTagEnd)
+            break;
+        if (record.folder || tag != kFpTagChunk)
+            return kFpBadFormat;
+        uint32_t dataLength = 0, originalLength = 0;
+        r = ReadChunkHead(*reader_, dataLength, originalLength);
+        if (r != kFpOk)
+            return r;
+        r = ReadChunkData(dataLength, originalLength);
+        if (r != kFpOk)
+            return r;
+        ++record.chunks;
+        ++(dataLength == originalLength ? record.stored : record.compressed);
+        record.chunkData += dataLength;
+        produced += originalLength;
+        contentDone += originalLength;
+        if (progress != nullptr)
+            progress->Set(contentDone);
+    }
+    if (!record.folder && produced != record.head.originalSize)
+        return kFpSizeMismatch;
+    uint32_t trailer = 0;
+    if (!reader_->ReadValue(trailer))
+        return kFpTruncated;
+    return kFpOk;
+}
+
+bool ContentTotal(const std::string& absolutePath, uint64_t& total) {
+    ArchiveWalk walk;
+    DWORD error = 0;
+    int32_t count = 0;
+    if (!walk.Open(absolutePath, ChunkData::Skip, error) || walk.ReadHeader(count) != kFpOk)
+        return false;
+    WalkRecord record;
+    uint64_t done = 0;
+    total = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (walk.ReadRecord(record, RefusedNames::GoOn, done, nullptr) != kFpOk)
+            return false;
+        total += record.head.originalSize;
+    }
+    return true;
+}
+
+Located RecordAt(const std::string& absolutePath, int32_t number, WalkRecord& record) {
+    ArchiveWalk walk;
+    DWORD error = 0;
+    int32_t count = 0;
+    if (!walk.Open(absolutePath, ChunkData::Skip, error) || walk.ReadHeader(count) != kFpOk)
+        return Located::NoHeader;
+    if (number < 1 || number > count)
+        return Located::NoHead;
+    uint64_t done = 0;
+    for (int32_t i = 1; i < number; ++i)
+        if (walk.ReadRecord(record, RefusedNames::Stop, done, nullptr) != kFpOk)
+            return Located::NoHead;
+    walk.ReadRecord(record, RefusedNames::Stop, done, nullptr);
+    return record.headRead ? Located::Head : Located::NoHead;
+}
+
+int ReportArchiveFailure(const char* archiveArgument, int32_t recordNumber,
+                         const WalkRecord* record, int code, const std::string& onDisk) {
+    const std::string archive = PrintableName(archiveArgument, strlen(archiveArgument));
+    std::string where;
+    if (recordNumber > 0) {
+        where = ": record " + std::to_string(recordNumber);
+        if (record != nullptr && record->headRead)
+            where += " \"" + PrintableName(record->Name(), strlen(record->Name())) + "\"";
+    }
+    const bool nameRefused = code == kFpBadFormat && record != nullptr && record->nameRefused;
+    const char* meaning = nameRefused ? kRefusedNameMeaning : ResultMeaning(code);
+    if (onDisk.empty())
+        Complain("%s%s: error %d: %s", archive.c_str(), where.c_str(), code, meaning);
+    else
+        Complain("%s%s: error %d: %s: %s", archive.c_str(), where.c_str(), code, meaning,
+                 PrintableName(onDisk).c_str());
+    return ExitFromResult(code);
+}
+
+int ReportOpenFailure(const char* archiveArgument, DWORD error) {
+    Complain("%s: error %d: %s: %s",
+             PrintableName(archiveArgument, strlen(archiveArgument)).c_str(), kFpOpenFailed,
+             ResultMeaning(kFpOpenFailed), SystemReason(error).c_str());
+    return ExitFromResult(kFpOpenFailed);
+}
