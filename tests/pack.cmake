@@ -11,7 +11,8 @@ update_test(pack_unpack_test SOURCES pack/unpack_test.cpp TIMEOUT 300)
 target_link_libraries(pack_unpack_test PRIVATE pack_test_util)
 
 # Runs fpack.exe as a child.
-update_test(pack_fpack_test SOURCES pack/fpack_test.cpp TIMEOUT 300)
+update_test(pack_fpack_test SOURCES pack/fpack_test.cpp pack/fpack_cli_test.cpp pack/FpackRunner.cpp
+            TIMEOUT 300)
 target_link_libraries(pack_fpack_test PRIVATE pack_test_util)
 add_dependencies(pack_fpack_test fpack)
 
