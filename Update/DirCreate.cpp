@@ -1,10 +1,10 @@
 #include "DirCreate.h"
 
 #include "LongPath.h"
+#include "Mbcs.h"
 
 #include <windows.h>
 #include <direct.h>
-#include <mbstring.h>
 #include <string.h>
 
 int DirectoryExists(const char* path) {
@@ -56,14 +56,14 @@ int MakeDirectoryPath(const char* path) {
     const size_t length = strnlen(path, kDirPathBufferSize);
     if (length >= kDirPathBufferSize)
         return 0;
-    unsigned char copy[kDirPathBufferSize];
+    char copy[kDirPathBufferSize];
     memcpy(copy, path, length + 1);
     // As long as the copy, so that separators at any depth are served.
     char prefix[kDirPathBufferSize];
 
-    const unsigned char* from = copy;
-    const unsigned char* separator;
-    while ((separator = _mbschr(from, '\\')) != nullptr) {
+    size_t from = 0;
+    const char* separator;
+    while ((separator = MbcsFind(copy + from, length - from, '\\')) != nullptr) {
         const size_t n = static_cast<size_t>(separator - copy);
         if (n > 0) {
             memcpy(prefix, copy, n);
@@ -71,10 +71,10 @@ int MakeDirectoryPath(const char* path) {
             if (!DirectoryExists(prefix))
                 CreateDirectoryLong(prefix, nullptr);
         }
-        from = separator + 1;
+        from = n + 1;
     }
 
-    const char* whole = reinterpret_cast<const char*>(copy);
+    const char* whole = copy;
     if (DirectoryExists(whole))
         return 1;
     if (CreateDirectoryLong(whole, nullptr))

@@ -1,5 +1,6 @@
 #include "Log.h"
 
+#include "Mbcs.h"
 #include "Owners.h"
 
 #include <windows.h>
@@ -27,20 +28,6 @@ LogWriter::LogWriter(const char* logPath_, const char* sourceFilePath, int line_
 LogWriter::~LogWriter() {
     backupPath.clear();
     backupPath.shrink_to_fit();
-}
-
-size_t CutToWholeCharacters(const char* text, size_t maxLen) {
-    size_t i = 0;
-    while (i < maxLen && text[i] != '\0') {
-        if (IsDBCSLeadByte(static_cast<BYTE>(text[i]))) {
-            if (i + 1 >= maxLen || text[i + 1] == '\0')
-                break;
-            i += 2;
-        } else {
-            i += 1;
-        }
-    }
-    return i;
 }
 
 void LogWriter::WriteLog(const char* format, ...) {

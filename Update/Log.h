@@ -36,7 +36,3 @@ class LogWriter {
     char sourceFile[260];
     int line;
 };
-
-// Length of text once cut to at most maxLen bytes without splitting a
-// double-byte character of the ANSI code page.
-size_t CutToWholeCharacters(const char* text, size_t maxLen);

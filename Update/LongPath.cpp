@@ -96,6 +96,17 @@ BOOL DeleteFileLong(const char* path) {
     return CallWithLongForm(path, FALSE, [](const wchar_t* w) { return DeleteFileW(w); });
 }
 
+BOOL MoveFileExLong(const char* existingPath, const char* newPath, DWORD flags) {
+    if (existingPath == nullptr || newPath == nullptr)
+        return FALSE;
+    if (!PathNeedsLongForm(existingPath) && !PathNeedsLongForm(newPath))
+        return MoveFileExA(existingPath, newPath, flags);
+    return CallWithLongForm(existingPath, FALSE, [&](const wchar_t* from) {
+        return CallWithLongForm(newPath, FALSE,
+                                [&](const wchar_t* to) { return MoveFileExW(from, to, flags); });
+    });
+}
+
 BOOL CreateDirectoryForPlatform(DWORD platformId, const char* path,
                                 LPSECURITY_ATTRIBUTES securityAttributes) {
     if (path == nullptr)

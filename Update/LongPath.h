@@ -22,6 +22,9 @@ HANDLE CreateFileLong(const char* path, DWORD desiredAccess, DWORD shareMode,
                       LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                       DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL DeleteFileLong(const char* path);
+// The byte-string call when both paths are short, else the wide call with
+// both in the long form.
+BOOL MoveFileExLong(const char* existingPath, const char* newPath, DWORD flags);
 // Chooses by platform, not by length: on NT always the long form.
 BOOL CreateDirectoryLong(const char* path, LPSECURITY_ATTRIBUTES securityAttributes);
 

@@ -1,8 +1,8 @@
 #include "PathHelpers.h"
 
+#include "Mbcs.h"
 #include "Owners.h"
 
-#include <mbstring.h>
 #include <string.h>
 
 const char* FindNoCase(const char* text, const char* pattern) {
@@ -24,24 +24,25 @@ char* FindNoCase(char* text, const char* pattern) {
 const char* GetUncServerName(const char* path) {
     // Only the update worker calls this; its result is copied at once.
     static char server[kPathBufferSize];
-    size_t n = strnlen(path, sizeof server - 1);
+    // Cut on a character boundary: never a lone lead byte before the NUL.
+    const size_t n = CutToWholeCharacters(path, sizeof server - 1);
     memcpy(server, path, n);
     server[n] = '\0';
     char* start = server;
     while (*start == '\\')
         ++start;
-    unsigned char* sep = _mbschr(reinterpret_cast<unsigned char*>(start), '\\');
-    if (sep != nullptr)
-        *sep = '\0';
+    char* separator = MbcsFind(start, n - static_cast<size_t>(start - server), '\\');
+    if (separator != nullptr)
+        *separator = '\0';
     return start;
 }
 
 int AppendBackslash(char* path, size_t capacity) {
-    size_t len = strnlen(path, capacity);
+    const size_t len = strnlen(path, capacity);
     if (len >= capacity)
         return 0;
-    const unsigned char* last = _mbsrchr(reinterpret_cast<const unsigned char*>(path), '\\');
-    if (last != nullptr && last == reinterpret_cast<const unsigned char*>(path) + len - 1)
+    const char* last = MbcsFindLast(path, len, '\\');
+    if (last != nullptr && last == path + len - 1)
         return 1;
     if (len + 2 > capacity)
         return 0;

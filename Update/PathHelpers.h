@@ -15,7 +15,8 @@ const char* FindNoCase(const char* text, const char* pattern);
 char* FindNoCase(char* text, const char* pattern);
 
 // First path component after any leading backslashes, in a shared buffer
-// that the next call overwrites. Paths over 259 bytes are cut at 259.
+// that the next call overwrites. Paths over 259 bytes are cut to 259 bytes
+// or one less, so that no double-byte character is split.
 const char* GetUncServerName(const char* path);
 
 // Appends "\" unless the text already ends in a backslash (a trail byte 0x5C

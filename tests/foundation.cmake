@@ -1,6 +1,6 @@
 # Start-up, the log and the helpers.
 update_test(platform_test SOURCES platform_test.cpp TIMEOUT 60)
-update_test(helpers_test SOURCES helpers_test.cpp LOCKS registry TIMEOUT 60)
+update_test(helpers_test SOURCES helpers_test.cpp mbcs_test.cpp LOCKS registry TIMEOUT 60)
 
 add_executable(logpeer support/logpeer.cpp)
 target_link_libraries(logpeer PRIVATE update_core)

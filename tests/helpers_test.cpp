@@ -46,6 +46,13 @@ TEST(GetUncServerName, CutsAnOverlongPathWithinItsBuffer) {
     std::string path = "\\\\" + std::string(600, 's') + "\\share";
     const char* server = GetUncServerName(path.c_str());
     EXPECT_EQ(257u, strlen(server)); // 259 bytes copied, two backslashes skipped
+    // A double-byte character across the cut is left out whole: no lone lead
+    // byte before the NUL (能 is 94 5C at bytes 258 and 259).
+    path = "\\\\" + std::string(256, 's') + "能\\share";
+    server = GetUncServerName(path.c_str());
+    EXPECT_EQ(std::string(256, 's'), server);
+    path = "\\\\" + std::string(255, 's') + "能\\share";
+    EXPECT_EQ(std::string(255, 's') + "能", GetUncServerName(path.c_str()));
 }
 
 TEST(AppendBackslash, AppendsOnlyWhenTheLastCharacterIsNoBackslash) {

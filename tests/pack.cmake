@@ -7,8 +7,12 @@ target_include_directories(pack_test_util PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/pac
 update_test(pack_longpath_test SOURCES pack/longpath_test.cpp TIMEOUT 120)
 target_link_libraries(pack_longpath_test PRIVATE pack_test_util)
 
+# Measures its peak working set through fpack_bench; fills the small drive.
 update_test(pack_unpack_test SOURCES pack/unpack_test.cpp TIMEOUT 300)
 target_link_libraries(pack_unpack_test PRIVATE pack_test_util)
+add_dependencies(pack_unpack_test fpack_bench)
+set_tests_properties(pack_unpack_test PROPERTIES
+  FIXTURES_REQUIRED small_drive RESOURCE_LOCK small_drive)
 
 # Runs fpack.exe as a child.
 update_test(pack_fpack_test SOURCES pack/fpack_test.cpp pack/fpack_cli_test.cpp pack/FpackRunner.cpp
@@ -19,7 +23,16 @@ add_dependencies(pack_fpack_test fpack)
 # Mutated archives: a bounded run by default, a long one under the label long.
 update_test(pack_mutation_test SOURCES pack/mutation_test.cpp TIMEOUT 120)
 target_link_libraries(pack_mutation_test PRIVATE pack_test_util psapi)
-update_test(pack_mutation_long_test SOURCES pack/mutation_test.cpp LABELS long TIMEOUT 900)
+add_dependencies(pack_mutation_test fpack)
+# A million archives, all of them, on a tmpfs where there is one: about
+# twenty minutes.
+update_test(pack_mutation_long_test SOURCES pack/mutation_test.cpp LABELS long TIMEOUT 3600)
 target_link_libraries(pack_mutation_long_test PRIVATE pack_test_util psapi)
 target_compile_definitions(pack_mutation_long_test PRIVATE
-  PACK_MUTATION_COUNT=1000000 PACK_MUTATION_SECONDS=600)
+  PACK_MUTATION_COUNT=1000000 PACK_MUTATION_SECONDS=3300 PACK_MUTATION_ALL=1
+  PACK_MUTATION_ON_TMPFS=1 PACK_MUTATION_FPACK_EVERY=20000)
+add_dependencies(pack_mutation_long_test fpack)
+
+# The writer's choices byte by byte.
+update_test(pack_writer_test SOURCES pack/writer_test.cpp TIMEOUT 60)
+target_link_libraries(pack_writer_test PRIVATE pack_test_util)

@@ -55,12 +55,33 @@ int ExtractFileRecord(HANDLE archive, const char* destinationFolder,
                       OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
 // Inflates one compressed chunk into a malloc'd block of exactly
 // originalLength bytes (at least 1 byte allocated); null when the stream is
-// damaged or yields more or fewer bytes. The caller frees the block.
+// damaged or yields more or fewer bytes. The caller frees the block. The
+// unpacker itself holds no whole chunk: it inflates in pieces (ChunkInflater).
 char* InflateChunk(const void* data, uint32_t dataLength, uint32_t originalLength);
 
-// 1 when a record name stays inside the destination folder: not empty, no
-// leading backslash or slash, no colon (drive or stream), and no component
-// made of dots and spaces with two dots or more (".." and what the platform
-// trims to it). Separators are backslash and slash, found without taking a
-// double-byte character's trail byte for one.
+// The file that an existing target's new content is written to, beside the
+// target, before it replaces it. No record may name it, so it never meets an
+// archive member; a leftover of a killed unpack is written over and moved into
+// place when the next unpack replaces that target again.
+constexpr char kFpNewFileName[] = "~FolderPack.tmp";
+// Longest name that some destination can take: the shortest destination
+// prefix (one backslash), the name and its NUL fill the path buffer.
+constexpr size_t kFpMaxNameLength = kFpPathBufferSize - 2;
+
+// 1 when the unpacker takes a record name, 0 when it refuses it (with -9,
+// before anything of the record is made), wherever it unpacks (a name that
+// fits no destination is refused; one that is too long only for a deep
+// destination is refused there). The name is split into components at
+// backslashes, a trail byte 0x5C being none; refused are:
+// - more than kFpMaxNameLength bytes, or no NUL within the buffer;
+// - a lead byte not followed by a trail byte (also at the very end);
+// - outside double-byte characters, a byte below 0x20 or one of < > " | ? * / :
+//   (so also drive-qualified names and streams);
+// - an empty name or component (rooted names, "a\\b", a trailing backslash);
+// - a component ending in '.' or ' ' (also "." and ".."), which the platform
+//   would trim on one path form and keep on the other;
+// - a component whose part before its first '.', trailing blanks removed, is
+//   a device name in any letter case: CON, PRN, AUX, NUL, COM0-COM9,
+//   LPT0-LPT9, CONIN$, CONOUT$;
+// - a component equal to kFpNewFileName in any letter case.
 int IsSafeRecordName(const char* name);

@@ -1,5 +1,10 @@
 #include "FolderPackReader.h"
 
+#include "ChunkInflater.h"
+#include "Mbcs.h"
+#include "Owners.h"
+#include "PathHelpers.h"
+
 #include <string.h>
 
 namespace {
@@ -7,17 +12,51 @@ namespace {
 // Original lengths are signed 32-bit counts.
 constexpr uint32_t kMaxOriginalLength = 0x7FFFFFFF;
 
-// A component of dots and spaces with two dots or more climbs out (the
-// platform trims trailing dots and spaces).
-bool IsClimbingComponent(const unsigned char* begin, const unsigned char* end) {
-    int dots = 0;
-    for (const unsigned char* p = begin; p < end; ++p) {
-        if (*p == '.')
-            ++dots;
-        else if (*p != ' ')
+// Letters compared without regard to case; other bytes must be equal.
+bool EqualsNoCase(const char* text, size_t length, const char* name) {
+    for (size_t i = 0; i < length; ++i) {
+        char a = text[i], b = name[i];
+        if (b == '\0')
+            return false;
+        if (a >= 'a' && a <= 'z')
+            a = static_cast<char>(a - 'a' + 'A');
+        if (b >= 'a' && b <= 'z')
+            b = static_cast<char>(b - 'a' + 'A');
+        if (a != b)
             return false;
     }
-    return dots >= 2;
+    return name[length] == '\0';
+}
+
+// The platform opens these devices for a name of any folder whose part
+// before the first dot, trailing blanks removed, is one of them.
+bool IsDeviceName(const char* component, size_t length) {
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    size_t n = 0;
+    while (n < length && component[n] != '.')
+        ++n;
+    while (n > 0 && component[n - 1] == ' ')
+        --n;
+    for (const char* device : kDevices)
+        if (EqualsNoCase(component, n, device))
+            return true;
+    return n == 4 && (EqualsNoCase(component, 3, "COM") || EqualsNoCase(component, 3, "LPT")) &&
+           component[3] >= '0' && component[3] <= '9';
+}
+
+// A trail byte is 0x40 or more: the last byte of a component is '.' or ' '
+// only when it is a character of its own.
+bool IsAcceptedComponent(const char* component, size_t length) {
+    if (length == 0)
+        return false;
+    const char last = component[length - 1];
+    return last != '.' && last != ' ' && !IsDeviceName(component, length) &&
+           !EqualsNoCase(component, length, kFpNewFileName);
+}
+
+bool IsRefusedByte(unsigned char c) {
+    return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*' ||
+           c == '/' || c == ':';
 }
 
 } // namespace
@@ -55,26 +94,37 @@ bool ArchiveReader::Read(void* out, DWORD length) {
 }
 
 int IsSafeRecordName(const char* name) {
-    if (name == nullptr || name[0] == '\0' || name[0] == '\\' || name[0] == '/')
+    if (name == nullptr)
         return 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
-    const unsigned char* component = p;
-    while (*p != '\0') {
-        // A trail byte is 0x40 or more: it may be 0x5C, never '/', '.' or ':'.
-        if (IsDBCSLeadByte(*p) && p[1] >= 0x40) {
-            p += 2;
-            continue;
-        }
-        if (*p == ':')
-            return 0;
-        if (*p == '\\' || *p == '/') {
-            if (IsClimbingComponent(component, p))
+    const size_t length = strnlen(name, kFpMaxNameLength + 1);
+    if (length == 0 || length > kFpMaxNameLength)
+        return 0;
+    size_t component = 0;
+    for (size_t i = 0; i < length;) {
+        const size_t n = MbcsCharLength(name, length, i);
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (n == 1) {
+            if (MbcsIsLeadByte(c) || IsRefusedByte(c))
                 return 0;
-            component = p + 1;
+            if (c == '\\') {
+                if (!IsAcceptedComponent(name + component, i - component))
+                    return 0;
+                component = i + 1;
+            }
         }
-        ++p;
+        i += n;
     }
-    return IsClimbingComponent(component, p) ? 0 : 1;
+    return IsAcceptedComponent(name + component, length - component) ? 1 : 0;
+}
+
+int BuildDestinationPrefix(const char* destinationFolder, char* prefix) {
+    if (destinationFolder == nullptr)
+        return 0;
+    const size_t length = strnlen(destinationFolder, kFpPathBufferSize);
+    if (length >= kFpPathBufferSize)
+        return 0;
+    memcpy(prefix, destinationFolder, length + 1);
+    return AppendBackslash(prefix, kFpPathBufferSize);
 }
 
 int ReadArchiveHeader(ArchiveReader& reader, int32_t& recordCount) {
@@ -125,5 +175,109 @@ int ReadChunkHead(ArchiveReader& reader, uint32_t& dataLength, uint32_t& origina
     if (chunkLength < 4 || chunkLength - 4 > kFpMaxChunkData || originalLength > kMaxOriginalLength)
         return kFpBadFormat;
     dataLength = chunkLength - 4;
+    return kFpOk;
+}
+
+namespace {
+
+bool DiscardPiece(void*, const char*, uint32_t) {
+    return true;
+}
+
+// The chunks and end of a FILE record whose head has been read, as the
+// unpacker reads them.
+int TestChunks(ArchiveReader& reader, ChunkCheck check, HeapBlock& chunkBuffer,
+               ChunkInflater& inflater, RecordSummary& summary) {
+    uint64_t produced = 0;
+    for (;;) {
+        uint32_t tag = 0;
+        if (!reader.ReadValue(tag))
+            return kFpTruncated;
+        if (tag == kFpTagEnd)
+            break;
+        if (tag != kFpTagChunk)
+            return kFpBadFormat;
+        uint32_t dataLength = 0, originalLength = 0;
+        const int chunkResult = ReadChunkHead(reader, dataLength, originalLength);
+        if (chunkResult != kFpOk)
+            return chunkResult;
+        if (!chunkBuffer.IsValid()) {
+            chunkBuffer.Reset(malloc(kFpMaxChunkData));
+            if (!chunkBuffer.IsValid())
+                return kFpNoMemory;
+        }
+        if (!reader.Read(chunkBuffer.Bytes(), dataLength))
+            return kFpTruncated;
+        if (dataLength == originalLength) {
+            ++summary.stored;
+        } else {
+            ++summary.compressed;
+            if (check == ChunkCheck::Inflate &&
+                !inflater.Inflate(chunkBuffer.Bytes(), dataLength, originalLength, DiscardPiece,
+                                  nullptr))
+                return kFpWriteFailed;
+        }
+        ++summary.chunks;
+        summary.chunkData += dataLength;
+        produced += originalLength;
+    }
+    if (produced != summary.head.originalSize)
+        return kFpSizeMismatch;
+    uint32_t trailer = 0;
+    if (!reader.ReadValue(trailer))
+        return kFpTruncated;
+    return kFpOk;
+}
+
+} // namespace
+
+int TestFolderPackHandle(HANDLE archive, const char* destinationFolder, ChunkCheck check,
+                         RecordVisitor visitor, void* context) {
+    if (!UniqueHandle::IsValid(archive))
+        return kFpCreateFailed;
+    char prefix[kFpPathBufferSize] = "\\";
+    if (destinationFolder != nullptr && !BuildDestinationPrefix(destinationFolder, prefix))
+        return kFpBadFormat;
+    const size_t prefixLength = strlen(prefix);
+    HeapBlock readAhead(malloc(kFpReadAheadSize));
+    ArchiveReader reader(archive, readAhead.Bytes(), kFpReadAheadSize);
+    int32_t recordCount = 0;
+    const int headerResult = ReadArchiveHeader(reader, recordCount);
+    if (headerResult != kFpOk)
+        return headerResult;
+    HeapBlock target(malloc(kFpPathBufferSize));
+    if (!target.IsValid())
+        return kFpNoMemory;
+    HeapBlock chunkBuffer;
+    ChunkInflater inflater;
+    for (int32_t record = 1; record <= recordCount; ++record) {
+        uint32_t tag = 0;
+        if (!reader.ReadValue(tag))
+            return kFpTruncated;
+        if (tag != kFpTagFile && tag != kFpTagFolder)
+            return kFpBadFormat;
+        RecordSummary summary;
+        summary.folder = tag == kFpTagFolder;
+        int result = ReadRecordHead(reader, !summary.folder, prefix, target.Bytes(), summary.head);
+        if (result != kFpOk)
+            return result;
+        if (summary.folder) {
+            uint32_t end = 0, trailer = 0;
+            if (!reader.ReadValue(end))
+                return kFpTruncated;
+            if (end != kFpTagEnd)
+                return kFpBadFormat;
+            if (!reader.ReadValue(trailer))
+                return kFpTruncated;
+        } else {
+            result = TestChunks(reader, check, chunkBuffer, inflater, summary);
+            if (result != kFpOk)
+                return result;
+        }
+        if (visitor != nullptr) {
+            summary.name = target.Bytes() + prefixLength;
+            visitor(context, summary);
+        }
+    }
     return kFpOk;
 }

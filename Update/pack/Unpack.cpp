@@ -2,85 +2,135 @@
 // folders and files into the destination folder.
 #include "FolderPack.h"
 
+#include "ChunkInflater.h"
 #include "DirCreate.h"
 #include "FolderPackReader.h"
 #include "LongPath.h"
+#include "Mbcs.h"
 #include "Owners.h"
-#include "PathHelpers.h"
 
-#include <mbstring.h>
 #include <string.h>
-#include <zlib.h>
 
 namespace {
 
+// What a file created with FILE_ATTRIBUTE_NORMAL carries: a record that says
+// just this needs no call to set it.
+constexpr DWORD kNewFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+constexpr size_t kNoFolder = static_cast<size_t>(-1);
+
 // What one walk of an archive keeps from record to record: the reader, the
-// chunk buffer (allocated when the first file's target has been created),
-// the block that chunks are inflated into, and the folder that the previous
-// file record found or made.
+// chunk buffer (allocated when the first file's target has been created), the
+// inflater with its piece buffer, and the folder that the previous file
+// record found or made (with its backslash).
 struct WalkState {
     explicit WalkState(HANDLE archive, char* readAhead = nullptr)
-        : reader(archive, readAhead, kFpReadAheadSize) {
-        knownFolder[0] = '\0';
-    }
+        : reader(archive, readAhead, kFpReadAheadSize) {}
     ArchiveReader reader;
     HeapBlock chunkBuffer;
-    HeapBlock content;
-    uint32_t contentCapacity = 0;
+    ChunkInflater inflater;
     char knownFolder[kFpPathBufferSize];
+    size_t knownFolderLength = kNoFolder;
 };
 
-// Destination folder with one backslash at its end; 0 when it does not fit.
-int BuildDestinationPrefix(const char* destinationFolder, char* prefix) {
-    if (destinationFolder == nullptr)
-        return 0;
-    const size_t length = strnlen(destinationFolder, kFpPathBufferSize);
-    if (length >= kFpPathBufferSize)
-        return 0;
-    memcpy(prefix, destinationFolder, length + 1);
-    return AppendBackslash(prefix, kFpPathBufferSize);
-}
+// The file that a FILE record writes: the target itself when it is new, or
+// the new file beside an existing target. Removed again unless kept, so that
+// a failing record leaves nothing of it.
+class PendingFile {
+  public:
+    PendingFile() = default;
+    ~PendingFile() { Discard(); }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // Creates the file for writing, with no sharing. The path must outlive
+    // this owner. False when it cannot be created: then nothing is owned, so
+    // a file that was there already is never removed.
+    bool Create(const char* path, DWORD disposition) {
+        handle_.Attach(CreateFileLong(path, GENERIC_WRITE, 0, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        path_ = handle_.IsValid() ? path : nullptr;
+        return path_ != nullptr;
+    }
+    HANDLE Handle() const { return handle_.Get(); }
+    const char* Path() const { return path_; }
+    void Close() { handle_.Close(); }
+    // The file stays: it is complete and in its place.
+    void Keep() { path_ = nullptr; }
+    void Discard() {
+        handle_.Close();
+        if (path_ != nullptr)
+            DeleteFileLong(path_);
+        path_ = nullptr;
+    }
+
+  private:
+    UniqueHandle handle_;
+    const char* path_ = nullptr;
+};
 
 bool IsFolder(const char* path) {
     const DWORD attributes = GetFileAttributesLong(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Inflates into a block of originalLength bytes; true only when the stream
-// yields exactly that many, since a stream that ends early would leave part
-// of the content undefined.
-bool InflateExactly(char* block, const void* data, uint32_t dataLength, uint32_t originalLength) {
-    uLongf produced = originalLength;
-    const int status = uncompress(reinterpret_cast<Bytef*>(block), &produced,
-                                  static_cast<const Bytef*>(data), dataLength);
-    return status == Z_OK && produced == originalLength;
-}
-} // namespace
-
-char* InflateChunk(const void* data, uint32_t dataLength, uint32_t originalLength) {
-    HeapBlock block = HeapBlock::Zeroed(originalLength);
-    if (!block.IsValid() || !InflateExactly(block.Bytes(), data, dataLength, originalLength))
-        return nullptr;
-    return static_cast<char*>(block.Detach());
-}
-
-namespace {
-
-// InflateChunk into the walk's block, which grows to the largest original
-// length met; null when the chunk does not inflate to exactly that length.
-const char* InflateIntoBlock(WalkState& state, const void* data, uint32_t dataLength,
-                             uint32_t originalLength) {
-    if (originalLength > state.contentCapacity || !state.content.IsValid()) {
-        state.content.Reset();
-        state.contentCapacity = 0;
-        state.content = HeapBlock::Zeroed(originalLength);
-        if (!state.content.IsValid())
-            return nullptr;
-        state.contentCapacity = originalLength;
+// Makes the folder of a target (its first folderLength bytes, up to and
+// including the last backslash) exist, with as few calls as the walk allows:
+// the previous file's folder needs none, a new folder below an existing one
+// one creation, and only a deeper new folder the walk along the path.
+void MakeTargetFolder(WalkState& state, const char* target, size_t folderLength) {
+    if (folderLength == state.knownFolderLength &&
+        memcmp(target, state.knownFolder, folderLength) == 0)
+        return;
+    char folder[kFpPathBufferSize];
+    memcpy(folder, target, folderLength - 1);
+    folder[folderLength - 1] = '\0';
+    bool exists = CreateDirectoryLong(folder, nullptr) != FALSE;
+    folder[folderLength - 1] = '\\';
+    folder[folderLength] = '\0';
+    if (!exists && !IsFolder(folder)) {
+        MakeDirectoryPath(folder);
+        exists = IsFolder(folder);
     }
-    if (!InflateExactly(state.content.Bytes(), data, dataLength, originalLength))
-        return nullptr;
-    return state.content.Bytes();
+    if (exists) {
+        memcpy(state.knownFolder, folder, folderLength + 1);
+        state.knownFolderLength = folderLength;
+    } else {
+        state.knownFolderLength = kNoFolder;
+    }
+}
+
+bool WritePiece(void* file, const char* piece, uint32_t length) {
+    DWORD put = 0;
+    return WriteFile(static_cast<HANDLE>(file), piece, length, &put, nullptr) && put == length;
+}
+
+// Puts the complete new file in the place of the existing target (whose
+// attributes were existing) and gives it the record's times and attributes.
+// False when it cannot take the place: the target then keeps its content and
+// attributes, and the new file is still the owner's to remove.
+bool PutInPlace(PendingFile& file, const char* target, DWORD existing, const RecordHead& head) {
+    file.Close();
+    // The platform replaces no read-only file.
+    const bool readOnly = (existing & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly)
+        SetFileAttributesLong(target, existing & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    if (!MoveFileExLong(file.Path(), target, MOVEFILE_REPLACE_EXISTING)) {
+        if (readOnly)
+            SetFileAttributesLong(target, existing);
+        return false;
+    }
+    file.Keep();
+    // A file system that tunnels gives a file the creation time of the one
+    // it replaced under the same name: the record's times once more.
+    {
+        UniqueHandle placed(CreateFileLong(target, FILE_WRITE_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (placed.IsValid())
+            SetFileTime(placed.Get(), &head.creationTime, nullptr, &head.lastWriteTime);
+    }
+    SetFileAttributesLong(target, head.attributes);
+    return true;
 }
 
 int ExtractFolderRecordWith(WalkState& state, const char* destinationFolder) {
@@ -94,18 +144,25 @@ int ExtractFolderRecordWith(WalkState& state, const char* destinationFolder) {
     if (headResult != kFpOk)
         return headResult;
 
-    MakeDirectoryPath(target);
-    // A read-only folder would refuse its new times.
-    const DWORD current = GetFileAttributesLong(target);
-    if (current != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesLong(target, current & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    {
-        UniqueHandle folder(CreateFileLong(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (folder.IsValid())
-            SetFileTime(folder.Get(), &head.creationTime, nullptr, &head.lastWriteTime);
+    // An existing folder needs nothing made.
+    DWORD current = GetFileAttributesLong(target);
+    if (current == INVALID_FILE_ATTRIBUTES || !(current & FILE_ATTRIBUTE_DIRECTORY)) {
+        MakeDirectoryPath(target);
+        current = GetFileAttributesLong(target);
     }
-    SetFileAttributesLong(target, head.attributes);
+    // A file in the folder's place is not the record's to stamp.
+    if (current != INVALID_FILE_ATTRIBUTES && (current & FILE_ATTRIBUTE_DIRECTORY)) {
+        // A read-only folder would refuse its new times.
+        if (current & FILE_ATTRIBUTE_READONLY)
+            SetFileAttributesLong(target, current & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        {
+            UniqueHandle folder(CreateFileLong(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            if (folder.IsValid())
+                SetFileTime(folder.Get(), &head.creationTime, nullptr, &head.lastWriteTime);
+        }
+        SetFileAttributesLong(target, head.attributes);
+    }
 
     uint32_t tag = 0;
     if (!state.reader.ReadValue(tag))
@@ -134,39 +191,35 @@ int ExtractFileRecordWith(WalkState& state, const char* destinationFolder,
     if (progressCallback != nullptr)
         progressCallback(0, 0, 0, originalSize);
 
-    // The target's folder: the path up to and including its last backslash.
-    char folder[kFpPathBufferSize];
-    memcpy(folder, target, kFpPathBufferSize);
-    unsigned char* lastSeparator = _mbsrchr(reinterpret_cast<unsigned char*>(folder), '\\');
-    if (lastSeparator != nullptr)
-        lastSeparator[1] = '\0';
-    // An existing folder has every folder above it: nothing to create. The
-    // folder of the previous file record is known to exist.
-    if (strcmp(folder, state.knownFolder) != 0) {
-        if (!IsFolder(folder))
-            MakeDirectoryPath(folder);
-        if (IsFolder(folder))
-            memcpy(state.knownFolder, folder, kFpPathBufferSize);
-        else
-            state.knownFolder[0] = '\0';
-    }
+    // The prefix ends in a backslash, so the target has one.
+    const size_t targetLength = strlen(target);
+    const size_t folderLength =
+        static_cast<size_t>(MbcsFindLast(target, targetLength, '\\') - target) + 1;
+    MakeTargetFolder(state, target, folderLength);
 
-    // A new target is created at once; one that exists (or any other
-    // failure) takes the way of asking, deleting and re-creating.
-    UniqueHandle file(CreateFileLong(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        const DWORD existing = GetFileAttributesLong(target);
-        if (existing != INVALID_FILE_ATTRIBUTES) {
-            if (overwriteCallback == nullptr || overwriteCallback(target) != kFpAnswerYes)
-                return kFpOverwriteRefused;
-            SetFileAttributesLong(target, existing & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-            DeleteFileLong(target);
-        }
-        file.Attach(CreateFileLong(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.IsValid())
+    // A new target is written in place at once. An existing one is replaced
+    // only with the caller's leave, by a new file beside it that takes its
+    // place when complete; until then the target is not touched.
+    char newFile[kFpPathBufferSize + sizeof kFpNewFileName];
+    PendingFile file;
+    DWORD existing = INVALID_FILE_ATTRIBUTES;
+    if (!file.Create(target, CREATE_NEW)) {
+        existing = GetFileAttributesLong(target);
+        if (existing == INVALID_FILE_ATTRIBUTES)
             return kFpCreateFailed;
+        if (overwriteCallback == nullptr || overwriteCallback(target) != kFpAnswerYes)
+            return kFpOverwriteRefused;
+        if (existing & FILE_ATTRIBUTE_DIRECTORY)
+            return kFpCreateFailed;
+        memcpy(newFile, target, folderLength);
+        memcpy(newFile + folderLength, kFpNewFileName, sizeof kFpNewFileName);
+        // A leftover of a killed unpack is written over, even one that
+        // somebody made read-only or hidden since.
+        if (!file.Create(newFile, CREATE_ALWAYS)) {
+            SetFileAttributesLong(newFile, FILE_ATTRIBUTE_NORMAL);
+            if (!file.Create(newFile, CREATE_ALWAYS))
+                return kFpCreateFailed;
+        }
     }
     if (!state.chunkBuffer.IsValid()) {
         state.chunkBuffer = HeapBlock::Zeroed(kFpMaxChunkData);
@@ -187,15 +240,14 @@ int ExtractFileRecordWith(WalkState& state, const char* destinationFolder,
                 return chunkResult;
             if (!state.reader.Read(chunkBuffer, dataLength))
                 return kFpTruncated;
-            const char* content = chunkBuffer;
-            if (dataLength != originalLength) {
-                content = InflateIntoBlock(state, chunkBuffer, dataLength, originalLength);
-                if (content == nullptr)
-                    return kFpWriteFailed;
-            }
-            DWORD put = 0;
-            if (!WriteFile(file.Get(), content, originalLength, &put, nullptr) ||
-                put != originalLength)
+            // Stored content goes out as it stands; compressed content in
+            // pieces as it is inflated, whatever its original length.
+            const bool written =
+                dataLength == originalLength
+                    ? WritePiece(file.Handle(), chunkBuffer, dataLength)
+                    : state.inflater.Inflate(chunkBuffer, dataLength, originalLength, WritePiece,
+                                             file.Handle());
+            if (!written)
                 return kFpWriteFailed;
             bytesWritten += originalLength;
             if (progressCallback != nullptr)
@@ -208,9 +260,15 @@ int ExtractFileRecordWith(WalkState& state, const char* destinationFolder,
                 return kFpTruncated;
             // Times while the file is still open for writing; the record's
             // attributes (perhaps read-only) only after it is closed.
-            SetFileTime(file.Get(), &head.creationTime, nullptr, &head.lastWriteTime);
-            file.Close();
-            SetFileAttributesLong(target, head.attributes);
+            SetFileTime(file.Handle(), &head.creationTime, nullptr, &head.lastWriteTime);
+            if (existing == INVALID_FILE_ATTRIBUTES) {
+                file.Close();
+                file.Keep();
+                if (head.attributes != kNewFileAttributes)
+                    SetFileAttributesLong(target, head.attributes);
+            } else if (!PutInPlace(file, target, existing, head)) {
+                return kFpCreateFailed;
+            }
             if (progressCallback != nullptr)
                 progressCallback(0, 0, originalSize, originalSize);
             return kFpOk;

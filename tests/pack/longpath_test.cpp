@@ -321,4 +321,25 @@ TEST_F(Directories, MakePathRefusesPathsThatDoNotFit) {
     EXPECT_EQ(0, DirectoryExists(nullptr));
 }
 
+TEST_F(Directories, MakePathEndingInALoneLeadByteStaysWithinThePath) {
+    // A first call leaves prefixes full of backslashes on the stack, next to
+    // the second call's copy of its path: a scan that took the NUL after a
+    // lead byte for its trail byte would run on into them.
+    std::string deep = base_;
+    while (deep.size() < 3900)
+        deep += "\\" + std::string(40, 'a');
+    MakeDirectoryPath(deep.c_str());
+    ASSERT_TRUE(ts::RemoveTree(base_));
+    ASSERT_TRUE(pt::MakeDirAt(base_));
+    // 4095 bytes: 能-like pairs 94 94 and one lone 94 at the very end.
+    std::string path = base_ + "\\";
+    const size_t leads = 4095 - path.size();
+    if (leads % 2 == 0)
+        path += "x";
+    path += std::string(4095 - path.size(), '\x94');
+    ASSERT_EQ(4095u, path.size());
+    EXPECT_EQ(0, MakeDirectoryPath(path.c_str()));
+    EXPECT_TRUE(pt::Tree(base_).empty());
+}
+
 } // namespace

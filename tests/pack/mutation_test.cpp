@@ -1,12 +1,15 @@
 // Mutated archives: whatever the bytes say, the unpacker ends with one of its
-// result codes, writes nothing outside the destination, and keeps no handle
-// or memory from one archive to the next.
+// result codes, writes nothing outside the destination, leaves none of its new
+// files behind, keeps no handle or memory from one archive to the next, and
+// gives the code that the archive test (fpack t's reader) gives.
 #include <gtest/gtest.h>
 
+#include "Mbcs.h"
 #include "Owners.h"
 #include "PackTestUtil.h"
 #include "TestSupport.h"
 #include "pack/FolderPack.h"
+#include "pack/FolderPackReader.h"
 #include "pack/FolderPackWriter.h"
 
 #include <psapi.h>
@@ -14,12 +17,26 @@
 #include <set>
 #include <string>
 #include <vector>
+#include <zlib.h>
 
 #ifndef PACK_MUTATION_COUNT
 #define PACK_MUTATION_COUNT 20000
 #endif
 #ifndef PACK_MUTATION_SECONDS
 #define PACK_MUTATION_SECONDS 40
+#endif
+// The long run must get through all of its archives.
+#ifndef PACK_MUTATION_ALL
+#define PACK_MUTATION_ALL 0
+#endif
+// One archive in this many also goes through the real fpack t.
+#ifndef PACK_MUTATION_FPACK_EVERY
+#define PACK_MUTATION_FPACK_EVERY 800
+#endif
+// Where the archives are unpacked: the temporary folder, or a tmpfs (for the
+// long run, whose million archives go faster there).
+#ifndef PACK_MUTATION_ON_TMPFS
+#define PACK_MUTATION_ON_TMPFS 0
 #endif
 
 using namespace pt;
@@ -50,6 +67,8 @@ int CheckProgress(int32_t item, int32_t count, uint64_t done, uint64_t total) {
     return 0;
 }
 
+std::string LargeRecord(const std::string& name);
+
 std::vector<std::string> BaseArchives() {
     std::vector<std::string> bases;
     FILETIME t = {0x12345678, 0x01D00000};
@@ -77,6 +96,105 @@ std::vector<std::string> BaseArchives() {
         bases.push_back(a);
     }
     return bases;
+}
+
+// Components of every form that the unpacker refuses, and some that it takes.
+const char* const kComponents[] = {"a",          "能",
+                                   "ポ.txt",     "console.txt",
+                                   "COM10.txt",  "x y",
+                                   "..a",        "表ソ",
+                                   "..",         ".",
+                                   "a.",         "b ",
+                                   "c. .",       "NUL",
+                                   "nul.txt",    "AUX",
+                                   "Con",        "COM1",
+                                   "lpt9.x",     "CONIN$",
+                                   "conout$ .a", "~FolderPack.tmp",
+                                   "a:b",        "a/b",
+                                   "a<b",        "a|b",
+                                   "a?b",        "a*b",
+                                   "a\"b",       "a>b",
+                                   "\x01",       "\x1F",
+                                   "\x94",       "x\x94",
+                                   "\x94/",      "\x94.",
+                                   "",           "C:"};
+
+// A name of 1 to 3 components.
+std::string RandomName(Rng& rng) {
+    std::string name;
+    const int n = 1 + static_cast<int>(rng.Below(3));
+    for (int i = 0; i < n; ++i) {
+        if (i > 0)
+            name += "\\";
+        name += kComponents[rng.Below(sizeof kComponents / sizeof kComponents[0])];
+    }
+    return name;
+}
+
+// A name that puts the whole target at the limit of the path buffer (4095
+// bytes and the NUL) or a byte or two around it, perhaps ending in a lone
+// lead byte or in a double-byte character across the limit.
+std::string NameAtTheLimit(Rng& rng, size_t prefixLength) {
+    const size_t total = 4093 + rng.Below(5);
+    std::string name;
+    while (prefixLength + name.size() < total)
+        name += std::string(60 + rng.Below(60), 'n') + "\\";
+    name.resize(total - prefixLength);
+    if (name.back() == '\\')
+        name.back() = 'n';
+    switch (rng.Below(4)) {
+    case 0:
+        name.back() = '\x94';
+        break;
+    case 1:
+        name.replace(name.size() - 2, 2, "能");
+        break;
+    default:
+        break;
+    }
+    return name;
+}
+
+std::string LargeRecord(const std::string& name) {
+    // 7 MiB of zeros in one compressed chunk of about 7 KiB.
+    static const std::string stream = [] {
+        const std::string zeros(7u << 20, '\0');
+        std::string out(compressBound(static_cast<uLong>(zeros.size())), '\0');
+        uLongf length = static_cast<uLongf>(out.size());
+        compress2(reinterpret_cast<Bytef*>(&out[0]), &length,
+                  reinterpret_cast<const Bytef*>(zeros.data()), static_cast<uLong>(zeros.size()),
+                  9);
+        out.resize(length);
+        return out;
+    }();
+    return FileHead(name, 0x20, 0, 0, 7u << 20) +
+           Chunk(static_cast<uint32_t>(4 + stream.size()), 7u << 20, stream) + End();
+}
+
+// An archive of 1 to 4 records with names of every form, the limit's among
+// them, and contents stored, compressed or large from small data.
+std::string RandomArchive(Rng& rng, size_t prefixLength) {
+    const int count = 1 + static_cast<int>(rng.Below(4));
+    std::string a = Header(count);
+    for (int i = 0; i < count; ++i) {
+        const std::string name =
+            rng.Below(8) == 0 ? NameAtTheLimit(rng, prefixLength) : RandomName(rng);
+        switch (rng.Below(6)) {
+        case 0:
+            a += FolderRecord(name, 0x10 | rng.Below(8), 0, 0);
+            break;
+        case 1:
+            a += rng.Below(32) == 0 ? LargeRecord(name) : FileRecord(name, "");
+            break;
+        case 2:
+            a += FileRecord(name, Random(1 + rng.Below(2000), rng.Next()), 0x20 | rng.Below(8));
+            break;
+        default:
+            a += FileRecord(name, Compressible(1 + rng.Below(20000), rng.Next()), 0x21);
+            break;
+        }
+    }
+    return a;
 }
 
 void Mutate(std::string& a, Rng& rng) {
@@ -170,7 +288,13 @@ Usage TakeUsage() {
 
 TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
     // root\work\archive, root\work\dest\box\...: an escape shows in the tree of root.
-    const std::string root = ts::ScratchDir("mutation");
+    std::string root = ts::ScratchDir("mutation");
+    if (PACK_MUTATION_ON_TMPFS && ts::FreeBytes("Z:\\dev\\shm\\") > (256u << 20)) {
+        ts::RemoveTree(root);
+        root = "Z:\\dev\\shm\\update-mutation-" + std::to_string(GetCurrentProcessId());
+        ts::RemoveTree(root);
+        ASSERT_TRUE(MakeDirAt(root));
+    }
     const std::string work = root + "\\work";
     const std::string box = work + "\\dest\\box";
     const std::string archive = work + "\\m.fpk";
@@ -185,6 +309,9 @@ TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
                                  kFpOpenFailed, kFpNoMemory,     kFpTruncated,
                                  kFpBadFormat,  kFpSizeMismatch, kFpOverwriteRefused};
     const std::vector<std::string> bases = BaseArchives();
+    // One chunk whose original length passes the chunk buffer, from a few KiB
+    // of data: rarely, as it takes long.
+    const std::string large = Header(2) + LargeRecord("large.bin") + FileRecord("after", "after");
     for (const std::string& base : bases) {
         ts::RemoveTree(box);
         ASSERT_TRUE(ts::WriteBytes(archive + ".base", base));
@@ -197,19 +324,32 @@ TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
     const DWORD budget = PACK_MUTATION_SECONDS * 1000;
     int iterations = 0;
     std::vector<int> seen(16, 0);
+    int fpackRuns = 0;
     Usage warm = {};
     for (; iterations < PACK_MUTATION_COUNT && GetTickCount() - start < budget; ++iterations) {
         if (iterations == 300)
             warm = TakeUsage();
-        std::string a = bases[rng.Below(static_cast<uint32_t>(bases.size()))];
-        Mutate(a, rng);
+        // Half the archives from the generator, half from the bases, now and
+        // then the large one; most then mutated.
+        const uint32_t pick = rng.Below(64);
+        std::string a = pick == 0   ? large
+                        : pick < 32 ? RandomArchive(rng, box.size() + 1)
+                                    : bases[rng.Below(static_cast<uint32_t>(bases.size()))];
+        if (rng.Below(4) != 0)
+            Mutate(a, rng);
         const OverwriteCallback overwrite = rng.Below(4) == 0 ? nullptr : Yes;
         int result;
+        int fpackCode = -1;
         if (iterations % 16 == 0) {
             // Through the public entry point: open and close each time.
             file.Close();
             ASSERT_TRUE(ts::WriteBytes(archive, a));
             result = ExtractFolderPack(box.c_str(), archive.c_str(), overwrite, CheckProgress);
+            if (iterations % PACK_MUTATION_FPACK_EVERY == 0) {
+                std::string output;
+                fpackCode = pt::Run(Fpack() + " t \"" + archive + "\"", output);
+                ++fpackRuns;
+            }
             file.Attach(CreateFileA(archive.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(file.IsValid());
@@ -227,12 +367,37 @@ TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
             FAIL() << "iteration " << iterations << " result " << result
                    << " progress bad: " << g_progressBad;
         }
+        // The archive test reads what x reads and refuses what x refuses,
+        // unless the disk stopped x first.
+        SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+        const int tested =
+            TestFolderPackHandle(file.Get(), box.c_str(), ChunkCheck::Inflate, nullptr, nullptr);
+        if (result != kFpCreateFailed && result != kFpOverwriteRefused && result != tested) {
+            ts::WriteBytes(root + "-failure.fpk", a);
+            FAIL() << "iteration " << iterations << ": x " << result << ", test " << tested;
+        }
+        if (fpackCode != -1) {
+            SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
+            const int anywhere =
+                TestFolderPackHandle(file.Get(), nullptr, ChunkCheck::Inflate, nullptr, nullptr);
+            if (fpackCode != -anywhere) {
+                ts::WriteBytes(root + "-failure.fpk", a);
+                FAIL() << "iteration " << iterations << ": fpack t exits " << fpackCode << ", test "
+                       << anywhere;
+            }
+        }
         ++seen[-result];
         if (iterations % 128 == 127) {
             std::vector<std::string> outside;
-            for (const std::string& e : Tree(root))
+            for (const std::string& e : Tree(root)) {
                 if (e.compare(0, 10, "work\\dest\\") != 0 || e == "work\\dest\\")
                     outside.push_back(e);
+                // Every new file either took its target's place or went again.
+                const char* separator = MbcsFindLast(e.c_str(), e.size(), '\\');
+                ASSERT_NE(
+                    0, _stricmp(separator != nullptr ? separator + 1 : e.c_str(), kFpNewFileName))
+                    << e << " at iteration " << iterations;
+            }
             ASSERT_EQ(expectedOutside, outside) << "iteration " << iterations;
             ts::RemoveTree(box);
         }
@@ -241,8 +406,8 @@ TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
     ts::RemoveTree(box);
     const Usage end = TakeUsage();
 
-    printf("%d mutated archives in %lu ms; results:", iterations,
-           static_cast<unsigned long>(GetTickCount() - start));
+    printf("%d mutated archives in %lu ms (%d also through fpack t); results:", iterations,
+           static_cast<unsigned long>(GetTickCount() - start), fpackRuns);
     for (size_t i = 0; i < seen.size(); ++i)
         if (seen[i] != 0)
             printf(" %d:%d", -static_cast<int>(i), seen[i]);
@@ -257,6 +422,10 @@ TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
            static_cast<unsigned long>(warm.workingSet / 1024),
            static_cast<unsigned long>(end.workingSet / 1024));
     EXPECT_GT(iterations, 1000);
+    if (PACK_MUTATION_ALL) {
+        EXPECT_EQ(PACK_MUTATION_COUNT, iterations);
+    }
+    EXPECT_GT(fpackRuns, 0);
     // Most mutations must get past the header, or the test tests little.
     EXPECT_GT(seen[0] + seen[1] + seen[2] + seen[10] + seen[11], iterations / 10);
     EXPECT_LE(end.handles, warm.handles + 2);

@@ -325,4 +325,67 @@ int MessageBoxIconKind(HWND box) {
     return bestDiff < 32 ? best : 0;
 }
 
+// ---- the small drive ----
+
+namespace {
+constexpr char kFillerPath[] = "S:\\~filler.bin";
+// A drive larger than this is no test drive: never fill it.
+constexpr uint64_t kSmallDriveMax = 64ull << 20;
+constexpr uint64_t kPage = 4096;
+} // namespace
+
+uint64_t FreeBytes(const std::string& root) {
+    ULARGE_INTEGER available, total, free;
+    if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free))
+        return 0;
+    return available.QuadPart;
+}
+
+bool SmallDriveReady(std::string& reason) {
+    ULARGE_INTEGER available, total, free;
+    if (!GetDiskFreeSpaceExA(kSmallDriveRoot, &available, &total, &free)) {
+        reason = "no drive S: (tests/small-drive.sh could not mount it; see the output of the "
+                 "test small_drive_up)";
+        return false;
+    }
+    if (total.QuadPart > kSmallDriveMax) {
+        reason =
+            "drive S: is no small test drive (" + std::to_string(total.QuadPart >> 20) + " MiB)";
+        return false;
+    }
+    return true;
+}
+
+bool SmallDriveFiller::LeaveFree(uint64_t freeBytes) {
+    Remove();
+    std::string reason;
+    if (!SmallDriveReady(reason))
+        return false;
+    const uint64_t free = FreeBytes(kSmallDriveRoot);
+    if (free < freeBytes)
+        return false;
+    uint64_t remaining = (free - freeBytes) / kPage * kPage;
+    UniqueHandle h(CreateFileA(kFillerPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.IsValid())
+        return false;
+    made_ = true;
+    // Written, not just extended: a tmpfs keeps no pages for a hole.
+    std::string zeros(1 << 20, '\0');
+    while (remaining > 0) {
+        const DWORD piece = static_cast<DWORD>(remaining < zeros.size() ? remaining : zeros.size());
+        DWORD put = 0;
+        if (!WriteFile(h.Get(), zeros.data(), piece, &put, nullptr) || put != piece)
+            return false;
+        remaining -= piece;
+    }
+    return true;
+}
+
+void SmallDriveFiller::Remove() {
+    if (made_)
+        DeleteFileA(kFillerPath);
+    made_ = false;
+}
+
 } // namespace ts

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <stdint.h>
 #include <string>
 #include <vector>
 
@@ -66,5 +67,33 @@ constexpr int kIconError = 32513;       // IDI_HAND
 constexpr int kIconQuestion = 32514;    // IDI_QUESTION
 constexpr int kIconWarning = 32515;     // IDI_EXCLAMATION
 constexpr int kIconInformation = 32516; // IDI_ASTERISK
+
+// ---- the small drive of the full-disk tests (tests/small-drive.sh) ----
+// Its root: a tmpfs of a few MiB linked as drive s: for tests that require
+// the CTest fixture small_drive.
+constexpr char kSmallDriveRoot[] = "S:\\";
+// True when S: is there and small; otherwise reason says why, for GTEST_SKIP.
+bool SmallDriveReady(std::string& reason);
+// Bytes free for this process on the drive of root (e.g. "S:\\"); 0 on failure.
+uint64_t FreeBytes(const std::string& root);
+
+// One filler file on the small drive that leaves a given number of bytes
+// free; removed by Remove() or the destructor.
+class SmallDriveFiller {
+  public:
+    SmallDriveFiller() = default;
+    ~SmallDriveFiller() { Remove(); }
+    SmallDriveFiller(const SmallDriveFiller&) = delete;
+    SmallDriveFiller& operator=(const SmallDriveFiller&) = delete;
+
+    // Fills S: until freeBytes (rounded up to whole 4 KiB pages) remain
+    // free. False when the drive has less than that free already, or the
+    // filler cannot be written.
+    bool LeaveFree(uint64_t freeBytes);
+    void Remove();
+
+  private:
+    bool made_ = false;
+};
 
 } // namespace ts
