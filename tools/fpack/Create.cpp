@@ -226,28 +226,18 @@ void LeaveOut(Source& source, const std::string& absolute) {
 
 // While the writer packs one file it says nothing; the growth of the new
 // archive on disk tells roughly how far into the file it is.
-class GrowthTicker {
+class GrowthEstimate {
   public:
-    GrowthTicker(Progress& progress, const std::string& partial) : progress_(progress) {
+    GrowthEstimate(const Progress& progress, const std::string& partial)
+        : active_(progress.Showing() && WideLongForm(partial, partial_)) {
         InitializeCriticalSection(&lock_);
-        if (!progress.Showing() || !WideLongForm(partial, partial_))
-            return;
-        stop_.Attach(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        if (stop_.IsValid())
-            thread_.Attach(CreateThread(nullptr, 0, Run, this, 0, nullptr));
     }
-    ~GrowthTicker() {
-        if (thread_.IsValid()) {
-            SetEvent(stop_.Get());
-            WaitForSingleObject(thread_.Get(), INFINITE);
-        }
-        DeleteCriticalSection(&lock_);
-    }
-    GrowthTicker(const GrowthTicker&) = delete;
-    GrowthTicker& operator=(const GrowthTicker&) = delete;
+    ~GrowthEstimate() { DeleteCriticalSection(&lock_); }
+    GrowthEstimate(const GrowthEstimate&) = delete;
+    GrowthEstimate& operator=(const GrowthEstimate&) = delete;
 
     void FileStarting(uint64_t size) {
-        if (!thread_.IsValid())
+        if (!active_)
             return;
         const uint64_t archive = ArchiveSize();
         EnterCriticalSection(&lock_);
@@ -260,17 +250,12 @@ class GrowthTicker {
         contentDone_ = contentDone;
         fileSize_ = 0;
         LeaveCriticalSection(&lock_);
-        progress_.Set(contentDone);
     }
+    // For the ticker's thread.
+    static uint64_t Sample(void* self) { return static_cast<GrowthEstimate*>(self)->Done(); }
 
   private:
-    static DWORD WINAPI Run(void* self) {
-        GrowthTicker& t = *static_cast<GrowthTicker*>(self);
-        while (WaitForSingleObject(t.stop_.Get(), 250) == WAIT_TIMEOUT)
-            t.Tick();
-        return 0;
-    }
-    void Tick() {
+    uint64_t Done() {
         const uint64_t archive = ArchiveSize();
         EnterCriticalSection(&lock_);
         const uint64_t grown = archive > archiveAtStart_ ? archive - archiveAtStart_ : 0;
@@ -283,8 +268,9 @@ class GrowthTicker {
             within = fileSize_;
         const uint64_t done = contentDone_ + within;
         LeaveCriticalSection(&lock_);
-        progress_.Set(done);
+        return done;
     }
+    // The writer holds the file without sharing; its size can still be read.
     uint64_t ArchiveSize() const {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (!GetFileAttributesExW(partial_.c_str(), GetFileExInfoStandard, &data))
@@ -292,10 +278,8 @@ class GrowthTicker {
         return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
 
-    Progress& progress_;
     std::wstring partial_;
-    UniqueHandle stop_;
-    UniqueHandle thread_;
+    const bool active_;
     CRITICAL_SECTION lock_;
     uint64_t contentDone_ = 0;
     uint64_t fileSize_ = 0;
@@ -353,7 +337,8 @@ int WriteArchive(const Source& source, const TimePolicy& times, const std::strin
         total += e.size;
     Progress progress("c", verbosity);
     progress.Start(total);
-    GrowthTicker ticker(progress, partial);
+    GrowthEstimate estimate(progress, partial);
+    ProgressTicker ticker(progress, GrowthEstimate::Sample, &estimate);
     uint64_t done = 0;
     for (const Entry& e : source.entries) {
         const FILETIME creation = times.Apply(e.creationTime);
@@ -368,7 +353,7 @@ int WriteArchive(const Source& source, const TimePolicy& times, const std::strin
             }
             continue;
         }
-        ticker.FileStarting(e.size);
+        estimate.FileStarting(e.size);
         SetLastError(ERROR_SUCCESS);
         if (!writer.AddFileFromPath(e.name.c_str(), e.attributes, creation, lastWrite,
                                     JoinPath(source.root, e.name).c_str())) {
@@ -377,7 +362,8 @@ int WriteArchive(const Source& source, const TimePolicy& times, const std::strin
             return ReportAddFailure(source, e, archiveArgument, error);
         }
         done += e.size;
-        ticker.FileDone(done);
+        estimate.FileDone(done);
+        progress.Set(done);
     }
     if (!writer.Finish()) {
         const DWORD error = GetLastError();

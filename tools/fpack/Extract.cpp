@@ -86,16 +86,6 @@ int ExtractCommand(const Options& options) {
     if (r == kFpOk)
         return kExitOk;
 
-    // The record after the last one done is where it failed.
-    const int32_t failed = g_unpacking.recordsDone + 1;
-    WalkRecord record;
-    const Located located = RecordAt(archive, failed, record);
-    if (located == Located::NoHeader)
-        return ReportArchiveFailure(archiveArgument, 0, nullptr, r);
-    const bool known = located == Located::Head;
-    std::string onDisk;
-    if (known && (r == kFpCreateFailed || r == kFpWriteFailed || r == kFpNoMemory ||
-                  r == kFpOverwriteRefused))
-        onDisk = JoinPath(destinationArgument, record.Name());
-    return ReportArchiveFailure(archiveArgument, failed, known ? &record : nullptr, r, onDisk);
+    return ReportFailedRecord(archiveArgument, archive, g_unpacking.recordsDone, r,
+                              destinationArgument);
 }

@@ -1,12 +1,15 @@
-// l and t: the records of an archive, listed or read and inflated.
+// l and t: the records of an archive, listed, or read and inflated as the
+// unpacker would.
 #include "Commands.h"
 
 #include "Fpack.h"
+#include "LongPath.h"
 #include "Messages.h"
 #include "Paths.h"
 #include "Progress.h"
 #include "Walk.h"
 
+#include <winternl.h>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -22,7 +25,7 @@ struct Totals {
     uint64_t compressed = 0;
     uint64_t chunkData = 0;
 
-    void Add(const WalkRecord& r) {
+    template <typename Record> void Add(const Record& r) {
         ++(r.folder ? folders : files);
         bytes += r.head.originalSize;
         chunks += r.chunks;
@@ -83,75 +86,115 @@ void PrintRecord(const WalkRecord& r, bool tabSeparated) {
                      TimeText(r.head.lastWriteTime), name);
 }
 
-void PrintTotals(int32_t count, const Totals& t) {
+void PrintTotals(const Totals& t) {
     printf("total: %d records (%d files, %d folders), %llu bytes, %llu chunks (%llu stored, %llu "
            "compressed), %llu bytes of chunk data\n",
-           count > 0 ? count : 0, t.files, t.folders, static_cast<unsigned long long>(t.bytes),
+           t.files + t.folders, t.files, t.folders, static_cast<unsigned long long>(t.bytes),
            static_cast<unsigned long long>(t.chunks), static_cast<unsigned long long>(t.stored),
            static_cast<unsigned long long>(t.compressed),
            static_cast<unsigned long long>(t.chunkData));
 }
 
-enum class WalkKind { List, Test };
+// How far t's reader has come: the archive's file position, asked without
+// moving it, since the reader runs on another thread meanwhile.
+class ReadPosition {
+  public:
+    explicit ReadPosition(HANDLE file) : file_(file) {
+        query_ = reinterpret_cast<Query>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationFile")));
+    }
+    static uint64_t Sample(void* self) { return static_cast<ReadPosition*>(self)->Position(); }
 
-int WalkCommand(const Options& options, WalkKind kind) {
+  private:
+    typedef NTSTATUS(NTAPI* Query)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+
+    uint64_t Position() {
+        IO_STATUS_BLOCK status;
+        LARGE_INTEGER position;
+        if (query_ != nullptr &&
+            query_(file_, &status, &position, sizeof position, FilePositionInformation) >= 0)
+            last_ = static_cast<uint64_t>(position.QuadPart);
+        return last_;
+    }
+
+    HANDLE file_;
+    Query query_ = nullptr;
+    uint64_t last_ = 0;
+};
+
+void CountRecord(void* totals, const RecordSummary& record) {
+    static_cast<Totals*>(totals)->Add(record);
+}
+
+} // namespace
+
+int ListCommand(const Options& options) {
     const char* archiveArgument = options.operands[0];
     std::string archive;
     DWORD error = 0;
-    if (!AbsolutePath(archiveArgument, archive, error))
-        return ReportOpenFailure(archiveArgument, error);
-    Progress progress("t", kind == WalkKind::Test ? options.verbosity : Verbosity::Quiet);
-    uint64_t total = 0;
-    if (progress.Wanted() && ContentTotal(archive, total))
-        progress.Start(total);
     ArchiveWalk walk;
-    if (!walk.Open(archive, kind == WalkKind::Test ? ChunkData::Inflate : ChunkData::Read, error))
+    if (!AbsolutePath(archiveArgument, archive, error) ||
+        !walk.Open(archive, ChunkData::Read, error))
         return ReportOpenFailure(archiveArgument, error);
     int32_t count = 0;
     int r = walk.ReadHeader(count);
     if (r != kFpOk)
         return ReportArchiveFailure(archiveArgument, 0, nullptr, r);
-    const bool tabSeparated = kind == WalkKind::List && options.tabSeparated;
-    if (kind == WalkKind::List && !tabSeparated)
+    if (!options.tabSeparated)
         PrintColumns("kind", "attribs", "size", "chunks", "stored", "compr.", "created", "written",
                      "name");
-    // l shows every record it can read, refused names too, and still fails
-    // as x would; t stops where x would.
-    const RefusedNames refused = kind == WalkKind::List ? RefusedNames::GoOn : RefusedNames::Stop;
+    // Every record that can be read is shown, refused names too, and l still
+    // fails as x would.
     WalkRecord record;
     Totals totals;
-    uint64_t done = 0;
     int refusedCount = 0;
     for (int32_t i = 1; i <= count; ++i) {
-        r = walk.ReadRecord(record, refused, done, &progress);
-        if (r != kFpOk) {
-            progress.End();
+        r = walk.ReadRecord(record, RefusedNames::GoOn);
+        if (r != kFpOk)
             return ReportArchiveFailure(archiveArgument, i, &record, r);
-        }
-        if (kind == WalkKind::List)
-            PrintRecord(record, tabSeparated);
+        PrintRecord(record, options.tabSeparated);
         if (record.nameRefused) {
             ReportArchiveFailure(archiveArgument, i, &record, kFpBadFormat);
             ++refusedCount;
         }
         totals.Add(record);
     }
-    progress.End();
-    if (!tabSeparated)
-        PrintTotals(count, totals);
-    if (refusedCount > 0)
-        return ExitFromResult(kFpBadFormat);
-    if (kind == WalkKind::Test)
-        printf("OK\n");
-    return kExitOk;
-}
-
-} // namespace
-
-int ListCommand(const Options& options) {
-    return WalkCommand(options, WalkKind::List);
+    if (!options.tabSeparated)
+        PrintTotals(totals);
+    return refusedCount > 0 ? ExitFromResult(kFpBadFormat) : kExitOk;
 }
 
 int TestCommand(const Options& options) {
-    return WalkCommand(options, WalkKind::Test);
+    const char* archiveArgument = options.operands[0];
+    std::string archive;
+    DWORD error = 0;
+    if (!AbsolutePath(archiveArgument, archive, error))
+        return ReportOpenFailure(archiveArgument, error);
+    UniqueHandle file(CreateFileLong(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsValid())
+        return ReportOpenFailure(archiveArgument, GetLastError());
+    // Archive bytes read of the archive's size: the test walk reports only
+    // whole records.
+    Progress progress("t", options.verbosity);
+    LARGE_INTEGER size = {};
+    if (progress.Wanted() && GetFileSizeEx(file.Get(), &size))
+        progress.Start(static_cast<uint64_t>(size.QuadPart));
+    Totals totals;
+    int r;
+    {
+        ReadPosition position(file.Get());
+        ProgressTicker ticker(progress, ReadPosition::Sample, &position);
+        r = TestFolderPackHandle(file.Get(), nullptr, ChunkCheck::Inflate, CountRecord, &totals);
+    }
+    if (r != kFpOk) {
+        progress.End();
+        return ReportFailedRecord(archiveArgument, archive, totals.files + totals.folders, r,
+                                  nullptr);
+    }
+    progress.Set(static_cast<uint64_t>(size.QuadPart));
+    progress.End();
+    PrintTotals(totals);
+    printf("OK\n");
+    return kExitOk;
 }

@@ -9,6 +9,7 @@ namespace {
 constexpr DWORD kRedrawMs = 200;
 // A rate over a shorter time says little.
 constexpr DWORD kRateAfterMs = 500;
+constexpr DWORD kTickMs = 250;
 
 class Lock {
   public:
@@ -109,4 +110,27 @@ void Progress::Draw(DWORD now) {
     WriteConsoleA(console_, text, static_cast<DWORD>(end), &written, nullptr);
     drawnLength_ = shown;
     drawn_ = now;
+}
+
+ProgressTicker::ProgressTicker(Progress& progress, Sample sample, void* context)
+    : progress_(progress), sample_(sample), context_(context) {
+    if (!progress.Showing())
+        return;
+    stop_.Attach(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (stop_.IsValid())
+        thread_.Attach(CreateThread(nullptr, 0, Run, this, 0, nullptr));
+}
+
+ProgressTicker::~ProgressTicker() {
+    if (thread_.IsValid()) {
+        SetEvent(stop_.Get());
+        WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+}
+
+DWORD WINAPI ProgressTicker::Run(void* self) {
+    ProgressTicker& t = *static_cast<ProgressTicker*>(self);
+    while (WaitForSingleObject(t.stop_.Get(), kTickMs) == WAIT_TIMEOUT)
+        t.progress_.Set(t.sample_(t.context_));
+    return 0;
 }

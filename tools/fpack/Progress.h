@@ -2,6 +2,8 @@
 // the rate, on one line of stderr that is overwritten in place.
 #pragma once
 
+#include "Owners.h"
+
 #include <windows.h>
 #include <stdint.h>
 
@@ -45,4 +47,26 @@ class Progress {
     DWORD started_ = 0;
     DWORD drawn_ = 0;
     size_t drawnLength_ = 0;
+};
+
+// For work that says nothing while it runs: asks sample, from a thread of its
+// own, a few times a second how far the work is, and shows that. Runs only
+// while the progress line is showing; stops before it is destroyed.
+class ProgressTicker {
+  public:
+    typedef uint64_t (*Sample)(void* context);
+
+    ProgressTicker(Progress& progress, Sample sample, void* context);
+    ~ProgressTicker();
+    ProgressTicker(const ProgressTicker&) = delete;
+    ProgressTicker& operator=(const ProgressTicker&) = delete;
+
+  private:
+    static DWORD WINAPI Run(void* self);
+
+    Progress& progress_;
+    Sample sample_;
+    void* context_;
+    UniqueHandle stop_;
+    UniqueHandle thread_;
 };

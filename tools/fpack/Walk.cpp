@@ -3,7 +3,7 @@
 #include "Fpack.h"
 #include "LongPath.h"
 #include "Messages.h"
-#include "Progress.h"
+#include "Paths.h"
 
 #include <string.h>
 
@@ -23,10 +23,8 @@ bool ArchiveWalk::Open(const std::string& absolutePath, ChunkData mode, DWORD& e
     }
     // Skipping moves the file pointer past the data, so that walk reads each
     // field straight from the file; the others read ahead.
-    if (mode != ChunkData::Skip) {
+    if (mode != ChunkData::Skip)
         readAhead_.Reset(malloc(kFpReadAheadSize));
-        chunk_.resize(kFpMaxChunkData);
-    }
     reader_.reset(new ArchiveReader(file_.Get(), readAhead_.Bytes(), kFpReadAheadSize));
     return true;
 }
@@ -35,7 +33,7 @@ int ArchiveWalk::ReadHeader(int32_t& count) {
     return ReadArchiveHeader(*reader_, count);
 }
 
-int ArchiveWalk::ReadChunkData(uint32_t dataLength, uint32_t originalLength) {
+int ArchiveWalk::ReadChunkData(uint32_t dataLength) {
     if (mode_ == ChunkData::Skip) {
         // Past the end is no error here: the next field's read finds it.
         LARGE_INTEGER distance;
@@ -43,18 +41,16 @@ int ArchiveWalk::ReadChunkData(uint32_t dataLength, uint32_t originalLength) {
         return SetFilePointerEx(file_.Get(), distance, nullptr, FILE_CURRENT) ? kFpOk
                                                                               : kFpTruncated;
     }
-    if (!reader_->Read(chunk_.data(), dataLength))
-        return kFpTruncated;
-    if (mode_ == ChunkData::Inflate && dataLength != originalLength) {
-        HeapBlock content(InflateChunk(chunk_.data(), dataLength, originalLength));
-        if (!content.IsValid())
-            return kFpWriteFailed;
+    // As the unpacker does: one chunk buffer, taken when the first chunk comes.
+    if (!chunk_.IsValid()) {
+        chunk_.Reset(malloc(kFpMaxChunkData));
+        if (!chunk_.IsValid())
+            return kFpNoMemory;
     }
-    return kFpOk;
+    return reader_->Read(chunk_.Bytes(), dataLength) ? kFpOk : kFpTruncated;
 }
 
-int ArchiveWalk::ReadRecord(WalkRecord& record, RefusedNames refused, uint64_t& contentDone,
-                            Progress* progress) {
+int ArchiveWalk::ReadRecord(WalkRecord& record, RefusedNames refused) {
     record.headRead = record.nameRefused = false;
     record.chunks = record.stored = record.compressed = 0;
     record.chunkData = 0;
@@ -91,16 +87,13 @@ int ArchiveWalk::ReadRecord(WalkRecord& record, RefusedNames refused, uint64_t& 
         r = ReadChunkHead(*reader_, dataLength, originalLength);
         if (r != kFpOk)
             return r;
-        r = ReadChunkData(dataLength, originalLength);
+        r = ReadChunkData(dataLength);
         if (r != kFpOk)
             return r;
         ++record.chunks;
         ++(dataLength == originalLength ? record.stored : record.compressed);
         record.chunkData += dataLength;
         produced += originalLength;
-        contentDone += originalLength;
-        if (progress != nullptr)
-            progress->Set(contentDone);
     }
     if (!record.folder && produced != record.head.originalSize)
         return kFpSizeMismatch;
@@ -117,10 +110,9 @@ bool ContentTotal(const std::string& absolutePath, uint64_t& total) {
     if (!walk.Open(absolutePath, ChunkData::Skip, error) || walk.ReadHeader(count) != kFpOk)
         return false;
     WalkRecord record;
-    uint64_t done = 0;
     total = 0;
     for (int32_t i = 0; i < count; ++i) {
-        if (walk.ReadRecord(record, RefusedNames::GoOn, done, nullptr) != kFpOk)
+        if (walk.ReadRecord(record, RefusedNames::GoOn) != kFpOk)
             return false;
         total += record.head.originalSize;
     }
@@ -135,11 +127,10 @@ Located RecordAt(const std::string& absolutePath, int32_t number, WalkRecord& re
         return Located::NoHeader;
     if (number < 1 || number > count)
         return Located::NoHead;
-    uint64_t done = 0;
     for (int32_t i = 1; i < number; ++i)
-        if (walk.ReadRecord(record, RefusedNames::Stop, done, nullptr) != kFpOk)
+        if (walk.ReadRecord(record, RefusedNames::Stop) != kFpOk)
             return Located::NoHead;
-    walk.ReadRecord(record, RefusedNames::Stop, done, nullptr);
+    walk.ReadRecord(record, RefusedNames::Stop);
     return record.headRead ? Located::Head : Located::NoHead;
 }
 
@@ -160,6 +151,22 @@ int ReportArchiveFailure(const char* archiveArgument, int32_t recordNumber,
         Complain("%s%s: error %d: %s: %s", archive.c_str(), where.c_str(), code, meaning,
                  PrintableName(onDisk).c_str());
     return ExitFromResult(code);
+}
+
+int ReportFailedRecord(const char* archiveArgument, const std::string& archive, int32_t numberDone,
+                       int code, const char* destinationArgument) {
+    const int32_t failed = numberDone + 1;
+    WalkRecord record;
+    const Located located = RecordAt(archive, failed, record);
+    if (located == Located::NoHeader)
+        return ReportArchiveFailure(archiveArgument, 0, nullptr, code);
+    const bool known = located == Located::Head;
+    std::string onDisk;
+    if (known && destinationArgument != nullptr &&
+        (code == kFpCreateFailed || code == kFpWriteFailed || code == kFpNoMemory ||
+         code == kFpOverwriteRefused))
+        onDisk = JoinPath(destinationArgument, record.Name());
+    return ReportArchiveFailure(archiveArgument, failed, known ? &record : nullptr, code, onDisk);
 }
 
 int ReportOpenFailure(const char* archiveArgument, DWORD error) {

@@ -1,5 +1,6 @@
-// Reading an archive record by record, for l and t and for x's messages,
-// through the unpacker's own reader: they accept and refuse what it does.
+// Reading an archive record by record, for l and for the messages and the
+// progress totals of t and x, through the unpacker's own reader: it accepts
+// and refuses what the unpacker does.
 #pragma once
 
 #include "Owners.h"
@@ -11,10 +12,8 @@
 #include <string>
 #include <vector>
 
-class Progress;
-
 // What a walk does with a chunk's data.
-enum class ChunkData { Skip, Read, Inflate };
+enum class ChunkData { Skip, Read };
 // Whether a walk goes on after a record whose name x would refuse.
 enum class RefusedNames { Stop, GoOn };
 
@@ -44,18 +43,16 @@ class ArchiveWalk {
     int ReadHeader(int32_t& count);
     // The next record: its tag, head and chunks. Returns 0 or the unpacker's
     // result code. With RefusedNames::GoOn a refused name only sets
-    // nameRefused and the record is read to its end. contentDone grows by
-    // each chunk's content and is shown on the progress line, if one is given.
-    int ReadRecord(WalkRecord& record, RefusedNames refused, uint64_t& contentDone,
-                   Progress* progress);
+    // nameRefused and the record is read to its end.
+    int ReadRecord(WalkRecord& record, RefusedNames refused);
 
   private:
-    int ReadChunkData(uint32_t dataLength, uint32_t originalLength);
+    int ReadChunkData(uint32_t dataLength);
 
     UniqueHandle file_;
     HeapBlock readAhead_;
     std::unique_ptr<ArchiveReader> reader_;
-    std::vector<char> chunk_;
+    HeapBlock chunk_;
     ChunkData mode_ = ChunkData::Skip;
 };
 
@@ -73,5 +70,10 @@ Located RecordAt(const std::string& absolutePath, int32_t number, WalkRecord& re
 // exit status.
 int ReportArchiveFailure(const char* archiveArgument, int32_t recordNumber,
                          const WalkRecord* record, int code, const std::string& onDisk = "");
+// Reports a walk or an unpack that failed after numberDone whole records:
+// finds the failing record's head again to name it and, for x (when
+// destinationArgument is given), its file on disk. Returns the exit status.
+int ReportFailedRecord(const char* archiveArgument, const std::string& archive, int32_t numberDone,
+                       int code, const char* destinationArgument);
 // Reports an archive that cannot be opened; returns the exit status.
 int ReportOpenFailure(const char* archiveArgument, DWORD error);
