@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "pack/FolderPack.h"
 
+#include <algorithm>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -169,8 +170,13 @@ TEST_F(FpackCli, ErrorsNameTheFileAndTheReason) {
     UniqueHandle held(CreateFileW(Wide(src_ + "\\held.txt").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.IsValid());
+    // A destination where "a.txt" does not fit 4,096 bytes: the path need not exist.
+    std::string deep = "deep";
+    while (work_.size() + 1 + deep.size() < 4092)
+        deep +=
+            "\\" + std::string(std::min<size_t>(99, 4092 - work_.size() - deep.size() - 2), 'd');
     const struct {
-        const char* command;
+        std::string command;
         int status;
         std::string message;
     } cases[] = {
@@ -186,6 +192,9 @@ TEST_F(FpackCli, ErrorsNameTheFileAndTheReason) {
          "fpack: a.fpk: record 1 \"a.txt\": error -1: a target file could not be created: "
          "plain.txt\\a.txt"},
         {"l plain.txt", 9, "fpack: plain.txt: error -9: bad signature"},
+        {"x a.fpk " + deep, 9,
+         "fpack: a.fpk: record 1 \"a.txt\": error -9: the destination folder and the name "
+         "together do not fit"},
     };
     for (const auto& c : cases) {
         const fr::Result r = Tool(c.command);

@@ -86,6 +86,6 @@ int ExtractCommand(const Options& options) {
     if (r == kFpOk)
         return kExitOk;
 
-    return ReportFailedRecord(archiveArgument, archive, g_unpacking.recordsDone, r,
-                              destinationArgument);
+    const Destination where = {destinationArgument, destination};
+    return ReportFailedRecord(archiveArgument, archive, g_unpacking.recordsDone, r, &where);
 }

@@ -143,8 +143,11 @@ int ReportArchiveFailure(const char* archiveArgument, int32_t recordNumber,
         if (record != nullptr && record->headRead)
             where += " \"" + PrintableName(record->Name(), strlen(record->Name())) + "\"";
     }
-    const bool nameRefused = code == kFpBadFormat && record != nullptr && record->nameRefused;
-    const char* meaning = nameRefused ? kRefusedNameMeaning : ResultMeaning(code);
+    const char* meaning = ResultMeaning(code);
+    if (code == kFpBadFormat && record != nullptr && record->nameRefused)
+        meaning = kRefusedNameMeaning;
+    else if (code == kFpBadFormat && record != nullptr && record->tooLongHere)
+        meaning = "the destination folder and the name together do not fit 4,096 bytes";
     if (onDisk.empty())
         Complain("%s%s: error %d: %s", archive.c_str(), where.c_str(), code, meaning);
     else
@@ -154,7 +157,7 @@ int ReportArchiveFailure(const char* archiveArgument, int32_t recordNumber,
 }
 
 int ReportFailedRecord(const char* archiveArgument, const std::string& archive, int32_t numberDone,
-                       int code, const char* destinationArgument) {
+                       int code, const Destination* destination) {
     const int32_t failed = numberDone + 1;
     WalkRecord record;
     const Located located = RecordAt(archive, failed, record);
@@ -162,10 +165,16 @@ int ReportFailedRecord(const char* archiveArgument, const std::string& archive, 
         return ReportArchiveFailure(archiveArgument, 0, nullptr, code);
     const bool known = located == Located::Head;
     std::string onDisk;
-    if (known && destinationArgument != nullptr &&
-        (code == kFpCreateFailed || code == kFpWriteFailed || code == kFpNoMemory ||
-         code == kFpOverwriteRefused))
-        onDisk = JoinPath(destinationArgument, record.Name());
+    if (known && destination != nullptr) {
+        if (code == kFpCreateFailed || code == kFpWriteFailed || code == kFpNoMemory ||
+            code == kFpOverwriteRefused)
+            onDisk = JoinPath(destination->argument, record.Name());
+        // A name that some destination takes, but not this one.
+        char prefix[kFpPathBufferSize];
+        record.tooLongHere = code == kFpBadFormat && !record.nameRefused &&
+                             (!BuildDestinationPrefix(destination->absolute.c_str(), prefix) ||
+                              strlen(prefix) + strlen(record.Name()) >= kFpPathBufferSize);
+    }
     return ReportArchiveFailure(archiveArgument, failed, known ? &record : nullptr, code, onDisk);
 }
 

@@ -21,6 +21,7 @@ struct WalkRecord {
     bool folder = false;
     bool headRead = false; // the fields and the name below are valid
     bool nameRefused = false;
+    bool tooLongHere = false; // for the destination of x (set by ReportFailedRecord)
     RecordHead head;
     // The shortest destination prefix (one backslash) and the name, so that
     // a name is refused wherever x would unpack it.
@@ -70,10 +71,15 @@ Located RecordAt(const std::string& absolutePath, int32_t number, WalkRecord& re
 // exit status.
 int ReportArchiveFailure(const char* archiveArgument, int32_t recordNumber,
                          const WalkRecord* record, int code, const std::string& onDisk = "");
+// Where x unpacks: as the user named it, and resolved.
+struct Destination {
+    const char* argument;
+    std::string absolute;
+};
 // Reports a walk or an unpack that failed after numberDone whole records:
-// finds the failing record's head again to name it and, for x (when
-// destinationArgument is given), its file on disk. Returns the exit status.
+// finds the failing record's head again to name it and, for x (when a
+// destination is given), its file on disk. Returns the exit status.
 int ReportFailedRecord(const char* archiveArgument, const std::string& archive, int32_t numberDone,
-                       int code, const char* destinationArgument);
+                       int code, const Destination* destination);
 // Reports an archive that cannot be opened; returns the exit status.
 int ReportOpenFailure(const char* archiveArgument, DWORD error);
