@@ -24,9 +24,6 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-// The longest name that x accepts at the shortest destination: one
-// backslash before it and its NUL after it fill the unpacker's path buffer.
-constexpr size_t kLongestName = kFpPathBufferSize - 2;
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr uint64_t kFileTimeUnitsPerSecond = 10000000ull;
 // The new archive is written beside the old one under this suffix.
@@ -160,10 +157,10 @@ bool Collect(Source& source, const std::string& relative) {
             ++source.badNames;
             continue;
         }
-        if (e.name.size() > kLongestName) {
+        if (e.name.size() > kFpMaxNameLength) {
             Complain("%s: the name is %u bytes long; an archive carries at most %u",
                      source.Shown(e.name).c_str(), static_cast<unsigned>(e.name.size()),
-                     static_cast<unsigned>(kLongestName));
+                     static_cast<unsigned>(kFpMaxNameLength));
             ++source.badNames;
             continue;
         }
@@ -180,7 +177,7 @@ bool Collect(Source& source, const std::string& relative) {
         e.lastWriteTime = found.ftLastWriteTime;
         e.size =
             e.folder ? 0 : (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        here.push_back(e);
+        here.push_back(std::move(e));
     } while (FindNextFileW(find.Get(), &found));
     const DWORD error = GetLastError();
     if (error != ERROR_NO_MORE_FILES) {

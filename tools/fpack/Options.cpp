@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "Fpack.h"
+#include "Messages.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -56,6 +57,11 @@ void Note(std::string& problem, const std::string& text) {
         problem = text;
 }
 
+// An argument as a message quotes it.
+std::string Shown(const char* argument) {
+    return PrintableName(argument, strlen(argument));
+}
+
 bool ParseFileTime(const char* text, FILETIME& time) {
     unsigned long long value = 0;
     if (!ParseDecimal(text, value))
@@ -100,17 +106,17 @@ ParseOutcome ParseCommandLine(int argc, char** argv, Options& options, std::stri
                 if (value == nullptr)
                     Note(problem, "--time needs a FILETIME");
                 else if (!ParseFileTime(value, options.time))
-                    Note(problem,
-                         std::string("--time takes a decimal FILETIME, not '") + value + "'");
+                    Note(problem, std::string("--time takes a decimal FILETIME, not '") +
+                                      Shown(value) + "'");
                 options.fixedTime = true;
             } else {
-                Note(problem, std::string("unknown option '") + a + "'");
+                Note(problem, "unknown option '" + Shown(a) + "'");
             }
         } else if (!commandSeen) {
             commandSeen = true;
             form = FormOf(a);
             if (form == nullptr)
-                Note(problem, std::string("unknown command '") + a + "'");
+                Note(problem, "unknown command '" + Shown(a) + "'");
             else
                 options.command = form->command;
         } else {
@@ -136,7 +142,7 @@ ParseOutcome ParseCommandLine(int argc, char** argv, Options& options, std::stri
     if (options.operands.size() < form->operands)
         Note(problem, std::string("missing ") + form->operandNames[options.operands.size()]);
     else if (options.operands.size() > form->operands)
-        Note(problem, std::string("unexpected operand '") + options.operands[form->operands] + "'");
+        Note(problem, "unexpected operand '" + Shown(options.operands[form->operands]) + "'");
     return problem.empty() ? ParseOutcome::Run : ParseOutcome::UsageError;
 }
 
