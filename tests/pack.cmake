@@ -15,7 +15,8 @@ set_tests_properties(pack_unpack_test PROPERTIES
   FIXTURES_REQUIRED small_drive RESOURCE_LOCK small_drive)
 
 # Runs fpack.exe as a child.
-update_test(pack_fpack_test SOURCES pack/fpack_test.cpp TIMEOUT 300)
+update_test(pack_fpack_test SOURCES pack/fpack_test.cpp pack/fpack_cli_test.cpp pack/FpackRunner.cpp
+            TIMEOUT 300)
 target_link_libraries(pack_fpack_test PRIVATE pack_test_util)
 add_dependencies(pack_fpack_test fpack)
 

@@ -158,7 +158,10 @@ bool PutInPlace(PendingFile& file, const char* target, DWORD existing, const Rec
         if (placed.IsValid())
             SetFileTime(placed.Get(), &head.creationTime, nullptr, &head.lastWriteTime);
     }
-    SetFileAttributesLong(target, head.attributes);
+    // The new file was made as new files are: only other attributes need a
+    // call.
+    if (head.attributes != kNewFileAttributes)
+        SetFileAttributesLong(target, head.attributes);
     return true;
 }
 
@@ -255,9 +258,9 @@ int ExtractFileContent(WalkState& state, const char* target, const RecordHead& h
             return kFpCreateFailed;
         memcpy(newFile, target, folderLength);
         memcpy(newFile + folderLength, kFpNewFileName, sizeof kFpNewFileName);
-        // A leftover of a killed unpack is written over, even one that
-        // somebody made read-only or hidden since.
-        if (!file.Create(newFile, CREATE_ALWAYS)) {
+        // A leftover of a killed unpack is made plain and written over, so
+        // that the new file has no attributes but those of a new file.
+        if (!file.Create(newFile, CREATE_NEW)) {
             SetFileAttributesLong(newFile, FILE_ATTRIBUTE_NORMAL);
             if (!file.Create(newFile, CREATE_ALWAYS))
                 return kFpCreateFailed;

@@ -1,7 +1,8 @@
-// fpack as a program: create, list, test and extract, round trips of real
-// folder trees, exit codes and messages.
+// fpack's archives: round trips of real folder trees, what c writes, and the
+// unpacker's codes as t and x give them.
 #include <gtest/gtest.h>
 
+#include "FpackRunner.h"
 #include "PackTestUtil.h"
 #include "TestSupport.h"
 #include "pack/FolderPack.h"
@@ -16,20 +17,13 @@ namespace {
 
 constexpr uint64_t kFixedTime = 132000000000000000ull;
 
-class Fpack : public ::testing::Test {
+class Fpack : public fr::FpackTest {
   protected:
     void SetUp() override {
-        dir_ = ts::ScratchDir("fpack");
-        src_ = dir_ + "\\src";
-        dest_ = dir_ + "\\dest";
-        archive_ = dir_ + "\\a.fpk";
+        FpackTest::SetUp();
+        dest_ = work_ + "\\dest";
+        archive_ = work_ + "\\a.fpk";
     }
-    void TearDown() override { ts::RemoveTree(dir_); }
-
-    int Tool(const std::string& arguments) {
-        return pt::Run(pt::Fpack() + " " + arguments, output_);
-    }
-    static std::string Q(const std::string& path) { return "\"" + path + "\""; }
 
     // A tree with what a payload may hold.
     void MakeSource() {
@@ -56,41 +50,14 @@ class Fpack : public ::testing::Test {
                                        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     }
 
-    // The listing line of a record, by its name at the end.
-    std::string LineOf(const std::string& name) {
-        size_t at = 0;
-        while ((at = output_.find(name + "\r\n", at)) != std::string::npos) {
-            if (at > 0 && output_[at - 1] == ' ') {
-                size_t begin = output_.rfind('\n', at);
-                return output_.substr(begin + 1, at - begin - 1);
-            }
-            ++at;
-        }
-        return "";
-    }
-    // Fields of a listing line: kind, attributes, size, chunks, stored/compressed.
-    std::vector<std::string> Fields(const std::string& name) {
-        std::vector<std::string> fields;
-        std::string line = LineOf(name);
-        size_t at = 0;
-        for (int i = 0; i < 5; ++i) {
-            at = line.find_first_not_of(' ', at);
-            if (at == std::string::npos)
-                break;
-            size_t end = line.find(' ', at);
-            fields.push_back(line.substr(at, end - at));
-            at = end;
-        }
-        return fields;
-    }
-
-    std::string dir_, src_, dest_, archive_, deepFile_, output_;
+    std::string dest_, archive_, deepFile_;
 };
 
 TEST_F(Fpack, RoundTripReproducesTheTree) {
     MakeSource();
-    ASSERT_EQ(0, Tool("c " + Q(archive_) + " " + Q(src_))) << output_;
-    ASSERT_EQ(0, Tool("x " + Q(archive_) + " " + Q(dest_))) << output_;
+    ASSERT_EQ(0, Tool("c a.fpk src").status);
+    fr::Result r = Tool("x a.fpk dest");
+    ASSERT_EQ(0, r.status) << r.err;
     const std::vector<std::string> tree = Tree(src_);
     EXPECT_EQ(tree, Tree(dest_));
     EXPECT_EQ(21u, tree.size());
@@ -113,44 +80,52 @@ TEST_F(Fpack, RoundTripReproducesTheTree) {
 
     // Again over the result: every file is replaced, read-only ones too.
     ASSERT_TRUE(WriteFileAt(dest_ + "\\small.txt", "changed"));
-    EXPECT_EQ(0, Tool("x " + Q(archive_) + " " + Q(dest_))) << output_;
+    EXPECT_EQ(0, Tool("x a.fpk dest").status);
     std::string small;
     ASSERT_TRUE(ReadFileAt(dest_ + "\\small.txt", small));
     EXPECT_EQ("hi\r\n", small);
-    // Without overwriting: the first existing file ends it.
-    EXPECT_EQ(11, Tool("x " + Q(archive_) + " " + Q(dest_) + " --no-overwrite"));
-    EXPECT_NE(std::string::npos, output_.find("-11")) << output_;
-    EXPECT_NE(std::string::npos, output_.find("not replaced")) << output_;
+    // Without overwriting: the first existing file ends it, and is named.
+    r = Tool("x --no-overwrite a.fpk dest");
+    EXPECT_EQ(11, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("a.fpk: record 1 \"deep\\qqq")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("error -11: an existing file was not replaced: dest\\"))
+        << r.err;
 }
 
 TEST_F(Fpack, ListShowsStoredAndCompressedChunks) {
     MakeSource();
-    ASSERT_EQ(0, Tool("c " + Q(archive_) + " " + Q(src_)));
-    ASSERT_EQ(0, Tool("l " + Q(archive_))) << output_;
-    // kind, attributes, size, chunks, stored/compressed
-    EXPECT_EQ((std::vector<std::string>{"FILE", "00000020", "4", "1", "1/0"}), Fields("small.txt"));
-    EXPECT_EQ((std::vector<std::string>{"FILE", "00000020", "50000", "1", "0/1"}),
-              Fields("text.txt"));
-    EXPECT_EQ((std::vector<std::string>{"FILE", "00000020", "30000", "1", "1/0"}),
-              Fields("random.bin"));
-    EXPECT_EQ((std::vector<std::string>{"FILE", "00000020", "0", "0", "0/0"}), Fields("zero"));
-    EXPECT_EQ((std::vector<std::string>{"FILE", "00000020", "7340032", "2", "0/2"}),
-              Fields("sub\\big.txt"));
-    EXPECT_EQ((std::vector<std::string>{"FILE", "00000021", "9", "1", "1/0"}),
-              Fields("sub\\inner\\ro.txt"));
-    EXPECT_EQ((std::vector<std::string>{"FILE", "00000022", "6", "1", "1/0"}),
-              Fields("sub\\hidden.txt"));
-    EXPECT_EQ("FLDR", Fields("能\\表").at(0));
-    EXPECT_EQ("FLDR", Fields("empty").at(0));
-    EXPECT_EQ("FILE", Fields(deepFile_).at(0));
-    EXPECT_NE(std::string::npos, output_.find("total: 21 records (9 files, 12 folders)"))
-        << output_;
-    EXPECT_EQ(0, Tool("t " + Q(archive_))) << output_;
+    ASSERT_EQ(0, Tool("c a.fpk src").status);
+    const auto records = Records("a.fpk");
+    // kind, attributes, size, chunks, stored, compressed (times follow)
+    const struct {
+        std::string name;
+        std::vector<std::string> fields;
+    } cases[] = {
+        {"small.txt", {"FILE", "00000020", "4", "1", "1", "0"}},
+        {"text.txt", {"FILE", "00000020", "50000", "1", "0", "1"}},
+        {"random.bin", {"FILE", "00000020", "30000", "1", "1", "0"}},
+        {"zero", {"FILE", "00000020", "0", "0", "0", "0"}},
+        {"sub\\big.txt", {"FILE", "00000020", "7340032", "2", "0", "2"}},
+        {"sub\\inner\\ro.txt", {"FILE", "00000021", "9", "1", "1", "0"}},
+        {"sub\\hidden.txt", {"FILE", "00000022", "6", "1", "1", "0"}},
+        {"能\\表", {"FLDR", "00000010", "0", "0", "0", "0"}},
+        {"empty", {"FLDR", "00000010", "0", "0", "0", "0"}},
+        {deepFile_, {"FILE", "00000020", "4", "1", "1", "0"}},
+    };
+    EXPECT_EQ(21u, records.size());
+    for (const auto& c : cases) {
+        ASSERT_TRUE(records.count(c.name)) << c.name;
+        const std::vector<std::string>& f = records.at(c.name);
+        EXPECT_EQ(c.fields, std::vector<std::string>(f.begin(), f.begin() + 6)) << c.name;
+    }
+    const fr::Result r = Tool("l a.fpk");
+    EXPECT_NE(std::string::npos, r.out.find("total: 21 records (9 files, 12 folders)")) << r.out;
+    EXPECT_EQ(0, Tool("t a.fpk").status);
 }
 
 TEST_F(Fpack, ArchiveBytesFollowTheWritingRules) {
     MakeSource();
-    ASSERT_EQ(0, Tool("c " + Q(archive_) + " " + Q(src_)));
+    ASSERT_EQ(0, Tool("c a.fpk src").status);
     const std::string a = ts::ReadBytes(archive_);
     ASSERT_GT(a.size(), 20u);
     EXPECT_EQ(0, memcmp(a.data(), "Folder Pack\0\xE8\x03\0\0", 16));
@@ -202,34 +177,22 @@ TEST_F(Fpack, ArchiveBytesFollowTheWritingRules) {
 
 TEST_F(Fpack, FixedTimeMakesIdenticalArchives) {
     MakeSource();
-    const std::string second = dir_ + "\\b.fpk";
-    const std::string time = " --time " + std::to_string(kFixedTime);
-    ASSERT_EQ(0, Tool("c " + Q(archive_) + " " + Q(src_) + time));
-    // Other times on disk do not matter.
+    const std::string time = std::to_string(kFixedTime);
+    ASSERT_EQ(0, Tool("c a.fpk src --time " + time).status);
+    // Other times on disk do not matter, nor where the option stands.
     ASSERT_TRUE(WriteFileAt(src_ + "\\small.txt", "hi\r\n"));
-    ASSERT_EQ(0, Tool("c " + Q(second) + " " + Q(src_ + "\\\\") + time));
-    EXPECT_TRUE(ts::ReadBytes(archive_) == ts::ReadBytes(second));
-    ASSERT_EQ(0, Tool("x " + Q(archive_) + " " + Q(dest_)));
+    ASSERT_EQ(0, Tool("--time=" + time + " c b.fpk src\\\\").status);
+    EXPECT_TRUE(ts::ReadBytes(archive_) == ts::ReadBytes(work_ + "\\b.fpk"));
+    ASSERT_EQ(0, Tool("x a.fpk dest").status);
     for (const std::string& entry : Tree(dest_))
         EXPECT_EQ(kFixedTime, LastWriteAt(dest_ + "\\" + entry)) << entry;
 }
 
-TEST_F(Fpack, ArchiveInsideTheSourceIsNotPackedIntoItself) {
-    ASSERT_TRUE(MakeDirAt(src_));
-    ASSERT_TRUE(WriteFileAt(src_ + "\\a.txt", "a"));
-    const std::string inside = src_ + "\\self.fpk";
-    ASSERT_TRUE(WriteFileAt(inside, "an older archive"));
-    ASSERT_EQ(0, Tool("c " + Q(inside) + " " + Q(src_))) << output_;
-    ASSERT_EQ(0, Tool("l " + Q(inside))) << output_;
-    EXPECT_NE(std::string::npos, output_.find("total: 1 records (1 files, 0 folders)")) << output_;
-    EXPECT_EQ(std::string::npos, output_.find("self.fpk")) << output_;
-}
-
 TEST_F(Fpack, EmptyFolderGivesAnEmptyArchive) {
     ASSERT_TRUE(MakeDirAt(src_));
-    ASSERT_EQ(0, Tool("c " + Q(archive_) + " " + Q(src_)));
+    ASSERT_EQ(0, Tool("c a.fpk src").status);
     EXPECT_EQ(std::string("Folder Pack\0\xE8\x03\0\0\0\0\0\0", 20), ts::ReadBytes(archive_));
-    EXPECT_EQ(0, Tool("x " + Q(archive_) + " " + Q(dest_)));
+    EXPECT_EQ(0, Tool("x a.fpk dest").status);
     EXPECT_FALSE(ts::Exists(dest_));
 }
 
@@ -239,55 +202,49 @@ TEST_F(Fpack, TestAndExtractExitWithTheNegatedCode) {
     struct Case {
         std::string bytes;
         int code;
+        const char* where; // what the message names before the code
         const char* words;
     } cases[] = {
-        {good, 0, "OK"},
-        {good.substr(0, good.size() - 3), 8, "truncated"},
-        {"Folder Pack!" + good.substr(12), 9, "bad signature"},
-        {Header(1) + FileRecord("..\\x", "x"), 9, "name"},
+        {good, 0, "", "OK"},
+        {good.substr(0, good.size() - 3), 8, "a.fpk: record 2 \"b.txt\": ", "truncated"},
+        {good.substr(0, 22), 8, "a.fpk: record 1: ", "truncated"},
+        {"Folder Pack!" + good.substr(12), 9, "a.fpk: ", "bad signature"},
+        {Header(1) + FileRecord("..\\x", "x"), 9, "a.fpk: record 1 \"..\\x\": ", "refused"},
         {Header(1) + FileHead("c.txt", 0x20, 0, 0, 6) + StoredChunk("ccccc") + End(), 10,
-         "do not add up"},
+         "a.fpk: record 1 \"c.txt\": ", "do not add up"},
         {Header(1) + FileHead("d.txt", 0x20, 0, 0, 3000) +
              Chunk(static_cast<uint32_t>(4 + Deflate(Compressible(3000)).size()), 3000,
                    Deflate(Compressible(3001))) +
              End(),
-         2, "inflated"},
+         2, "a.fpk: record 1 \"d.txt\": ", "inflated"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(ts::WriteBytes(archive_, c.bytes));
         ts::RemoveTree(dest_);
-        EXPECT_EQ(c.code, Tool("t " + Q(archive_))) << output_;
-        EXPECT_NE(std::string::npos, output_.find(c.words)) << output_;
-        if (c.code != 0) {
-            EXPECT_NE(std::string::npos, output_.find("error -" + std::to_string(c.code)));
+        for (const char* command : {"t a.fpk", "x a.fpk dest"}) {
+            const fr::Result r = Tool(command);
+            EXPECT_EQ(c.code, r.status) << command << "\n" << r.err;
+            const std::string expected =
+                c.code == 0 ? "" : std::string(c.where) + "error -" + std::to_string(c.code);
+            EXPECT_NE(std::string::npos, r.err.find(expected)) << command << "\n" << r.err;
+            if (c.code != 0 || command[0] == 't') {
+                EXPECT_NE(std::string::npos, (r.out + r.err).find(c.words)) << r.out << r.err;
+            }
         }
-        // t writes nothing; x gives the same code.
-        EXPECT_FALSE(ts::Exists(dest_));
-        EXPECT_EQ(c.code, Tool("x " + Q(archive_) + " " + Q(dest_))) << output_;
+        ts::RemoveTree(dest_);
     }
 }
 
 TEST_F(Fpack, MissingArchiveIsReportedWithoutCreatingIt) {
-    const std::string missing = dir_ + "\\missing.fpk";
-    EXPECT_EQ(6, Tool("x " + Q(missing) + " " + Q(dest_)));
-    EXPECT_NE(std::string::npos, output_.find("not found")) << output_;
-    EXPECT_EQ(6, Tool("t " + Q(missing)));
-    EXPECT_EQ(6, Tool("l " + Q(missing)));
-    EXPECT_TRUE(Tree(dir_).empty());
-}
-
-TEST_F(Fpack, UsageErrorsExit64) {
-    ASSERT_TRUE(MakeDirAt(src_));
-    for (const char* arguments :
-         {"", "c", "q a b", "c a.fpk", "c a.fpk src --time", "c a.fpk src --time 12x",
-          "c a.fpk src --time -5", "c a.fpk src --stamp 5", "x a.fpk", "x a.fpk d --overwrite", "l",
-          "t a b", "cc a b"}) {
-        EXPECT_EQ(64, Tool(arguments)) << arguments;
-        EXPECT_NE(std::string::npos, output_.find("usage")) << arguments;
+    for (const char* command : {"x missing.fpk dest", "t missing.fpk", "l missing.fpk"}) {
+        const fr::Result r = Tool(command);
+        EXPECT_EQ(6, r.status) << command;
+        EXPECT_NE(std::string::npos,
+                  r.err.find("missing.fpk: error -6: the archive could not be opened: " +
+                             fr::SystemText(ERROR_FILE_NOT_FOUND)))
+            << r.err;
     }
-    EXPECT_EQ(1, Tool("c " + Q(archive_) + " " + Q(dir_ + "\\nothere")));
-    EXPECT_NE(std::string::npos, output_.find("not a folder")) << output_;
-    EXPECT_FALSE(ts::Exists(archive_));
+    EXPECT_TRUE(Tree(work_).empty());
 }
 
 } // namespace

@@ -512,17 +512,25 @@ TEST_F(Unpack, CreateFailedLeavesTheTargetUnchanged) {
 }
 
 TEST_F(Unpack, LeftoverNewFileOfAKilledUnpackIsWrittenOverAndMoved) {
-    // A killed unpack left its new file, which somebody made read-only since.
+    // A killed unpack left its new file, which somebody changed since; the
+    // next unpack that replaces a file there makes it the new file.
     const std::string leftover = dest_ + "\\sub\\" + kFpNewFileName;
-    ASSERT_TRUE(MakeDirAt(dest_ + "\\sub"));
-    ASSERT_TRUE(WriteFileAt(dest_ + "\\sub\\a.txt", "old"));
-    ASSERT_TRUE(WriteFileAt(leftover, "half of the new cont"));
-    ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_READONLY));
-    const std::string content = Compressible(70000, 4);
-    EXPECT_EQ(kFpOk, Run(Header(1) + FileRecord("sub\\a.txt", content, 0x21, kTimeB)));
-    EXPECT_EQ(content, Read("sub\\a.txt"));
-    EXPECT_EQ(0x21u, AttributesAt(dest_ + "\\sub\\a.txt"));
-    EXPECT_EQ((std::vector<std::string>{"sub\\", "sub\\a.txt"}), Tree(dest_));
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const struct {
+        DWORD leftover, record;
+    } cases[] = {{FILE_ATTRIBUTE_READONLY, 0x21}, {FILE_ATTRIBUTE_HIDDEN, 0x20}, {0x07, 0x20}};
+    for (const auto& c : cases) {
+        ts::RemoveTree(dest_);
+        ASSERT_TRUE(MakeDirAt(dest_ + "\\sub"));
+        ASSERT_TRUE(WriteFileAt(dest_ + "\\sub\\a.txt", "old"));
+        ASSERT_TRUE(WriteFileAt(leftover, "half of the new cont"));
+        ASSERT_TRUE(SetFileAttributesA(leftover.c_str(), c.leftover));
+        const std::string content = Compressible(70000, 4);
+        EXPECT_EQ(kFpOk, Run(Header(1) + FileRecord("sub\\a.txt", content, c.record, kTimeB)));
+        EXPECT_EQ(content, Read("sub\\a.txt"));
+        EXPECT_EQ(c.record & kept, AttributesAt(dest_ + "\\sub\\a.txt") & kept) << c.leftover;
+        EXPECT_EQ((std::vector<std::string>{"sub\\", "sub\\a.txt"}), Tree(dest_));
+    }
 }
 
 TEST_F(Unpack, FilesGetTheRecordsAttributesAndTimes) {
