@@ -77,8 +77,16 @@ struct Install {
         std::vector<std::string> vars = {"TMP=" + temp, "TEMP=" + temp, "DISPLAY="};
         vars.insert(vars.end(), env.begin(), env.end());
         ts::Child child;
-        if (!child.Start(commandLine, vars))
-            return -2;
+        // A start that Wine refuses under load is tried once more.
+        if (!child.Start(commandLine, vars)) {
+            const DWORD error = GetLastError();
+            Sleep(500);
+            if (!child.Start(commandLine, vars)) {
+                ADD_FAILURE() << "cannot start " << commandLine << ": error " << error << ", then "
+                              << GetLastError();
+                return -2;
+            }
+        }
         return child.Wait(kTimeout);
     }
 
