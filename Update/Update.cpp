@@ -84,6 +84,9 @@ bool UpdateApp::InitInstance() {
         g_logPath[0] = '\0';
 
     WRITE_LOG("====================【開始】====================.");
+#ifdef UPDATE_SAMPLE_PAYLOAD
+    WRITE_LOG("サンプルペイロード版 .");
+#endif
     g_operationMode = GetOperationMode();
     WRITE_LOG("動作モード %d .", g_operationMode);
 
