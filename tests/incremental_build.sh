@@ -1,0 +1,88 @@
+#!/bin/sh
+# An incremental build embeds what it packed. In a build of its own, from
+# copies of the payload folders: change one payload file, then add one, then
+# give the packer a newer date; after each, build Update.exe again and check
+# that the archives were packed again and that Update.exe carries the freshly
+# packed ones, not the earlier ones.
+#   incremental_build.sh CMAKE SOURCE_DIR TOOLCHAIN [-DVAR=value...]
+set -eu
+cmake=$1 source=$2 toolchain=$3
+shift 3
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+scratch=$(mktemp -d /tmp/update-incremental.XXXXXX)
+trap 'chmod -R u+w "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
+build="$scratch/build"
+archives="$build/Update/res/payload"
+exe="$build/Update/Update.exe"
+
+cp -rp "$source/Update/res/payload/client" "$source/Update/res/payload/server" "$scratch/"
+# No optimisation: only the dependencies are under test.
+"$cmake" -S "$source" -B "$build" --toolchain "$toolchain" -DCMAKE_BUILD_TYPE=None \
+    -DUPDATE_BUILD_TESTS=OFF -DUPDATE_PAYLOAD_CLIENT_DIR="$scratch/client" \
+    -DUPDATE_PAYLOAD_SERVER_DIR="$scratch/server" "$@" >"$scratch/configure.log" 2>&1 ||
+    { cat "$scratch/configure.log" >&2; fail "configure"; }
+
+rebuild() {
+    "$cmake" --build "$build" -j2 --target Update >"$scratch/build.log" 2>&1 ||
+        { tail -n 40 "$scratch/build.log" >&2; fail "build ($1)"; }
+}
+# embedded FILE...: each file's bytes are in Update.exe (resources are
+# stored as they are).
+embedded() {
+    python3 -c 'import sys
+exe = open(sys.argv[1], "rb").read()
+sys.exit(0 if all(open(f, "rb").read() in exe for f in sys.argv[2:]) else 1)' "$exe" "$@"
+}
+keep() {
+    cp "$archives/client.fpk" "$scratch/client.$1"
+    cp "$archives/server.fpk" "$scratch/server.$1"
+}
+# after STEP CHANGED_SIDE...: the named archives were packed again, and
+# Update.exe holds both current archives and none of the earlier ones.
+after() {
+    step=$1
+    shift
+    for side in "$@"; do
+        [ "$archives/$side.fpk" -nt "$scratch/$side.before" ] ||
+            fail "$step: the $side archive was not packed again"
+    done
+    embedded "$archives/client.fpk" "$archives/server.fpk" ||
+        fail "$step: Update.exe does not carry the archives just packed"
+    for side in client server; do
+        if ! cmp -s "$archives/$side.fpk" "$scratch/$side.before" && embedded "$scratch/$side.before"; then
+            fail "$step: Update.exe still carries the earlier $side archive"
+        fi
+    done
+    echo "$step: Update.exe carries the archives packed again"
+}
+# A new stamp for each step: make compares times, and a step may take less
+# than the file system's time resolution.
+next() {
+    keep before
+    touch "$scratch/client.before" "$scratch/server.before"
+    sleep 1
+}
+
+rebuild first
+embedded "$archives/client.fpk" "$archives/server.fpk" || fail "first build: archives not in Update.exe"
+
+next
+printf 'KB0000000 changed\r\n' >>"$scratch/client/KBList.txt"
+rebuild "payload file changed"
+cmp -s "$archives/client.fpk" "$scratch/client.before" && fail "changed file: the client archive is the same"
+after "payload file changed" client
+
+next
+printf 'new\r\n' >"$scratch/server/New.txt"
+rebuild "payload file added"
+cmp -s "$archives/server.fpk" "$scratch/server.before" && fail "added file: the server archive is the same"
+after "payload file added" server
+
+next
+touch "$build/tools/fpack/fpack.exe"
+rebuild "packer changed"
+after "packer changed" client server
