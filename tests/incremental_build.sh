@@ -1,9 +1,9 @@
 #!/bin/sh
 # An incremental build embeds what it packed. In a build of its own, from
-# copies of the payload folders: change one payload file, then add one, then
-# give the packer a newer date; after each, build Update.exe again and check
-# that the archives were packed again and that Update.exe carries the freshly
-# packed ones, not the earlier ones.
+# copies of the payload folders: change one payload file, add one, take it
+# away again, give the packer a newer date; after each, build Update.exe
+# again and check that the archives were packed again and that Update.exe
+# carries the freshly packed ones, not the earlier ones.
 #   incremental_build.sh CMAKE SOURCE_DIR TOOLCHAIN [-DVAR=value...]
 set -eu
 cmake=$1 source=$2 toolchain=$3
@@ -81,6 +81,12 @@ printf 'new\r\n' >"$scratch/server/New.txt"
 rebuild "payload file added"
 cmp -s "$archives/server.fpk" "$scratch/server.before" && fail "added file: the server archive is the same"
 after "payload file added" server
+
+next
+rm "$scratch/server/New.txt"
+rebuild "payload file removed"
+cmp -s "$archives/server.fpk" "$scratch/server.before" && fail "removed file: the server archive is the same"
+after "payload file removed" server
 
 next
 touch "$build/tools/fpack/fpack.exe"

@@ -132,6 +132,10 @@ function(_update_pack_payload side source_dir out_var)
   set(stage_dir "${_payload_bin}/${side}")
   set(archive "${_payload_bin}/${side}.fpk")
   file(GLOB inputs CONFIGURE_DEPENDS LIST_DIRECTORIES false "${source_dir}/*")
+  # The names, so that a file taken away repacks too.
+  set(input_list "${_payload_bin}/${side}-files.txt")
+  string(REPLACE ";" "\n" names "${inputs}")
+  file(CONFIGURE OUTPUT "${input_list}" CONTENT "${names}\n")
   string(REPLACE "/" "\\" archive_win "Z:${archive}")
   string(REPLACE "/" "\\" stage_win "Z:${stage_dir}")
   set(extra "")
@@ -146,7 +150,7 @@ function(_update_pack_payload side source_dir out_var)
     COMMAND ${CMAKE_COMMAND} "-DSOURCE=${source_dir}" "-DDEST=${stage_dir}" "-DEXTRA=${extra}"
             "-DREADONLY=${UPDATE_PAYLOAD_READONLY}" -P "${_payload_stage}"
     COMMAND ${_fpack} c "${archive_win}" "${stage_win}" ${_time_args}
-    DEPENDS ${inputs} ${_payload_stage} "${_payload_settings}" ${extra_dep} ${_fpack_dep}
+    DEPENDS ${inputs} "${input_list}" ${_payload_stage} "${_payload_settings}" ${extra_dep} ${_fpack_dep}
     COMMENT "Packing the ${side} payload"
     VERBATIM)
   set(${out_var} "${archive}" PARENT_SCOPE)
