@@ -28,8 +28,14 @@ set_tests_properties(update_signed PROPERTIES FIXTURES_SETUP signed_update TIMEO
 update_test(signed_run_test SOURCES signed_run_test.cpp LOCKS registry desktop log TIMEOUT 60)
 set_tests_properties(signed_run_test PROPERTIES FIXTURES_REQUIRED signed_update)
 
-# The build's dependencies: a build of its own, so once (the 64-bit build).
+# The build itself (configurations and builds of their own): once, in the
+# 64-bit build. No payload or no packer stops the configuration; given
+# folders get nothing of the sample; an incremental build re-embeds.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_CROSSCOMPILING_EMULATOR)
+  add_test(NAME build_configure_errors
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/configure_errors.sh
+            ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE})
+  set_tests_properties(build_configure_errors PROPERTIES TIMEOUT 120)
   add_test(NAME build_incremental
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/incremental_build.sh
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE}

@@ -69,6 +69,19 @@ next() {
 
 rebuild first
 embedded "$archives/client.fpk" "$archives/server.fpk" || fail "first build: archives not in Update.exe"
+# Folders given (copies of the sample's, but not the sample): no stand-in
+# PatchHub.exe enters the archives, and Update.exe does not call itself a
+# sample build, neither in its version record nor in its log.
+for side in client server; do
+    if grep -a -q -F PatchHub.exe "$archives/$side.fpk"; then
+        fail "the stand-in PatchHub.exe is in the $side archive of given folders"
+    fi
+done
+python3 -c 'import sys
+exe = open(sys.argv[1], "rb").read()
+text = "\u30b5\u30f3\u30d7\u30eb\u30da\u30a4\u30ed\u30fc\u30c9\u7248"  # the sample mark
+sys.exit(1 if text.encode("utf-16-le") in exe or text.encode("cp932") in exe else 0)' "$exe" ||
+    fail "Update.exe of given folders says it carries the sample payload"
 
 next
 printf 'KB0000000 changed\r\n' >>"$scratch/client/KBList.txt"
