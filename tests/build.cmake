@@ -40,5 +40,6 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_CROSSCOMPILING_EMULATOR)
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/incremental_build.sh
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE}
             "-DUPDATE_FPACK_COMMAND=${UPDATE_FPACK_COMMAND}")
-  set_tests_properties(build_incremental PROPERTIES TIMEOUT 600)
+  # It builds with -j2: CTest gives it both of the two processors.
+  set_tests_properties(build_incremental PROPERTIES TIMEOUT 600 PROCESSORS 2)
 endif()
