@@ -1,40 +1,49 @@
-# make test: install what is missing, build, run every test.
-# make demo: install what is missing, build, run Update.exe on a demo
-#            installation in a scratch Wine prefix.
+# make test:    install what is missing, build both (x86_64, i686), run every
+#               test of both builds (scripts/run-tests.sh).
+# make demo:    install what is missing, build, run Update.exe on a demo
+#               installation in a scratch Wine prefix.
+# make release: build dist/ (scripts/release.sh):
+#               make release PAYLOAD_CLIENT=DIR PAYLOAD_SERVER=DIR [SIGN_PKCS12=FILE]
+#               make release SAMPLE=1
 BUILD := build
 BUILD_I686 := build-i686
 JOBS ?= 2
+export JOBS
 
-.PHONY: all setup configure build build-i686 test demo bench clean format
+.PHONY: all setup configure build build-i686 test demo release clean format
 
 all: build
 
 setup:
 	@sh scripts/setup.sh
 
-$(BUILD)/CMakeCache.txt:
+$(BUILD)/CMakeCache.txt: CMakePresets.json
 	@cmake --preset x86_64 >/dev/null
 
-# The 32-bit build cannot run its own packer here: it uses the 64-bit one.
-$(BUILD_I686)/CMakeCache.txt:
+# The 32-bit build packs its payload with the 64-bit packer, so that it builds
+# even where 32-bit programs cannot run (its tests are then skipped).
+$(BUILD_I686)/CMakeCache.txt: CMakePresets.json
 	@cmake --preset i686 "-DUPDATE_FPACK_COMMAND=$(CURDIR)/$(BUILD)/wine-run.sh;$(CURDIR)/$(BUILD)/tools/fpack/fpack.exe" >/dev/null
 
 configure: setup $(BUILD)/CMakeCache.txt
 
 build: configure
-	@cmake --build $(BUILD) -j$(JOBS)
+	@cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
 
 build-i686: build $(BUILD_I686)/CMakeCache.txt
-	@cmake --build $(BUILD_I686) -j$(JOBS)
+	@cmake --build $(BUILD_I686) -j$(JOBS) -- --no-print-directory
 
 test: build build-i686
-	@sh scripts/with-test-env.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS) -LE long
+	@sh scripts/run-tests.sh -LE long
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)
 
+release: setup
+	@sh scripts/release.sh
+
 clean:
-	rm -rf $(BUILD) $(BUILD_I686)
+	rm -rf $(BUILD) $(BUILD_I686) build-release dist
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -114,6 +114,14 @@ bool SetLogPath(const CommandLine& args) {
     }
     return true;
 }
+// The start banner, and a word that this program carries the sample payload
+// and is not for shipping.
+void LogStart() {
+    WRITE_LOG("====================【開始】====================.");
+#ifdef UPDATE_SAMPLE_PAYLOAD
+    WRITE_LOG("サンプルペイロード版 .");
+#endif
+}
 } // namespace
 
 int StatusNow() {
@@ -146,7 +154,7 @@ int UpdateApp::Start() {
         snprintf(args.unknown, sizeof args.unknown, "/log=%.250s", args.logPath);
     }
     if (!understood) {
-        WRITE_LOG("====================【開始】====================.");
+        LogStart();
         WRITE_LOG("コマンドライン %s .", args.text);
         WRITE_LOG("不明な引数 %s .", args.unknown);
         char text[sizeof kHelpText + 512];
@@ -162,7 +170,7 @@ int UpdateApp::Start() {
     if (args.status)
         return StatusNow();
 
-    WRITE_LOG("====================【開始】====================.");
+    LogStart();
     if (args.quiet)
         WRITE_LOG("コマンドライン %s .", args.text);
     RunLock lock;

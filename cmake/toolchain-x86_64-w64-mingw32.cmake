@@ -1,5 +1,6 @@
 # Cross build for 64-bit Windows with MinGW-w64 (the posix thread model, which
-# GoogleTest needs); tests run under Wine.
+# GoogleTest needs; the shipped programs link the win32 one, see
+# cmake/Programs.cmake). Tests run under Wine's 64-bit loader.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
@@ -11,4 +12,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(UPDATE_RUNS_UNDER_WINE ON)
+set(UPDATE_WINE_LOADER /usr/lib/wine/wine64)

@@ -3,9 +3,9 @@
 # everything is already there.
 set -e
 
-PACKAGES="cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
-googletest wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales
-python3-minimal"
+PACKAGES="cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32
+g++-mingw-w64-i686-win32 libz-mingw-w64-dev googletest wine64 fonts-wine xvfb xdotool x11-utils
+imagemagick fonts-ipafont-gothic locales python3-minimal openssl osslsigncode"
 
 missing=""
 for p in $PACKAGES; do
@@ -23,6 +23,17 @@ if [ -n "$missing" ]; then
     echo "setup: installing$missing"
     $SUDO apt-get update -qq >/dev/null
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing >/dev/null
+fi
+
+# 32-bit Wine for the tests of the 32-bit build: the i386 architecture and
+# wine32:i386. Where it cannot be had, those tests are reported as skipped.
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    echo "setup: installing wine32:i386 (the 32-bit build's tests)"
+    if ! { dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386; } ||
+        ! $SUDO apt-get update -qq >/dev/null ||
+        ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq wine32:i386 >/dev/null; then
+        echo "setup: could not install wine32:i386; the i686 tests will be skipped" >&2
+    fi
 fi
 
 # Wine takes code page 932 from the Japanese locale; without it, it silently

@@ -2,12 +2,20 @@
 # Runs a command with what the tests need: an X display (Xvfb on a free
 # display number) and a persistent wineserver for the build's prefix. Both
 # are stopped again when the command ends.
-#   scripts/with-test-env.sh BUILD_DIR COMMAND...
+#   scripts/with-test-env.sh [--win32] BUILD_DIR COMMAND...
+# --win32: in a 32-bit-only prefix (BUILD_DIR/wineprefix-win32), as on a
+# 32-bit Windows, instead of the build's own (BUILD_DIR/wineprefix).
 set -u
+prefix=wineprefix
+if [ "${1:-}" = --win32 ]; then
+    prefix=wineprefix-win32
+    export WINEARCH=win32
+    shift
+fi
 BUILD_DIR=$(cd "$1" && pwd)
 shift
 
-export WINEPREFIX="$BUILD_DIR/wineprefix"
+export WINEPREFIX="$BUILD_DIR/$prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ja_JP.UTF-8

@@ -425,7 +425,11 @@ TEST_F(ProgramFile, VersionRecord) {
         const wchar_t* name;
         const wchar_t* value;
     } expected[] = {
+#ifdef UPDATE_SAMPLE_PAYLOAD
+        {L"Comments", L"TALMERO Option Updater (サンプルペイロード版: 配布しないでください)"},
+#else
         {L"Comments", L"TALMERO Option Updater"},
+#endif
         {L"FileDescription", L"TALMERO Option Updater"},
         {L"ProductName", L"TALMERO Option Updater"},
         {L"FileVersion", L"1.000.00"},

@@ -36,6 +36,14 @@ struct Installation {
     int LogRecords() const;
 };
 
+// Records that start-up writes before the dialog: the banner and the mode,
+// and in a build with the sample payload a record that says so.
+#ifdef UPDATE_SAMPLE_PAYLOAD
+constexpr int kStartupRecords = 3;
+#else
+constexpr int kStartupRecords = 2;
+#endif
+
 // Starts Update.exe with its temporary folder in the installation.
 bool StartUpdate(ts::Child& child, const Installation& install, const std::string& args = "");
 

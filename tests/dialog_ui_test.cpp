@@ -89,7 +89,7 @@ TEST_P(ModeTest, ShowsTheModeTextWithTheFocusOnRunAndCancelAsDefault) {
     // the log holds the start banner and the mode line only.
     ASSERT_TRUE(PressKeys(dialog, "Return"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
-    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
 }
 
 TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
@@ -113,14 +113,14 @@ TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
     EXPECT_TRUE(StaysOpen(run.dialog, 300));
     EXPECT_TRUE(Enabled(run.dialog, IDOK));
     EXPECT_TRUE(Enabled(run.dialog, IDCANCEL));
-    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
 
     // キャンセル, pressed with the focus on it.
     ASSERT_TRUE(PressKeys(run.dialog, "Tab"));
     EXPECT_EQ(FocusOf(run.dialog), GetDlgItem(run.dialog, IDCANCEL));
     ASSERT_TRUE(PressKeys(run.dialog, "space"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
-    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
 }
 
 TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
@@ -221,7 +221,7 @@ TEST(Dialog, EveryCloseRequestIsRefusedWhileTheUpdateRuns) {
     EXPECT_FALSE(Enabled(dialog, IDCANCEL));
 
     // Nothing of the update has been logged yet: it was waiting all along.
-    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
     hold.Release();
 
     HWND done = run.WaitBox("完了");
@@ -271,7 +271,7 @@ TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
     // Closing from the title bar while waiting is a cancel.
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
-    EXPECT_EQ(run.install.LogRecords(), 2) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
 }
 
 TEST(Dialog, TwoPostedRunCommandsOpenOneConfirmation) {

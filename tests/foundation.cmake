@@ -8,9 +8,6 @@ target_link_libraries(logpeer PRIVATE update_core)
 update_test(log_test SOURCES log_test.cpp LOCKS log TIMEOUT 180)
 add_dependencies(log_test logpeer)
 
-# Update.exe needs only Windows' own DLLs.
-add_test(NAME update_imports
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:Update>)
 update_test(startup_test SOURCES startup_test.cpp LOCKS registry log TIMEOUT 180)
 add_dependencies(startup_test Update)
 

@@ -156,8 +156,20 @@ TEST_F(ReadRegistryStringTest, RefusesAValueOver1024BytesAndCutsOneWithoutNul) {
     EXPECT_EQ("ab", out);
 }
 
+// 64-bit Windows keeps a separate 64-bit view; 32-bit Windows has one view,
+// which KEY_WOW64_64KEY names as well.
+bool HasSeparate64BitView() {
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
 TEST_F(ReadRegistryStringTest, ReadsThe32BitViewOnly) {
-    // A value written to the 64-bit view only is not the product's.
+    // A value written to the 64-bit view only is not the product's, unless
+    // that view is the only one.
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
@@ -165,7 +177,7 @@ TEST_F(ReadRegistryStringTest, ReadsThe32BitViewOnly) {
     RegSetValueExA(key, "Only64", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
     RegCloseKey(key);
     std::string out;
-    EXPECT_EQ(0, Read("Only64", out));
+    EXPECT_EQ(HasSeparate64BitView() ? 0 : 1, Read("Only64", out));
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, 0);
 }
 

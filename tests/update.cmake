@@ -1,31 +1,39 @@
 # The update procedure, the payload and the generated files.
 get_property(_update_payload_rc GLOBAL PROPERTY UPDATE_PAYLOAD_RC)
 get_property(_update_payload_archives GLOBAL PROPERTY UPDATE_PAYLOAD_ARCHIVES)
-if(_update_payload_rc)
-  # The test programs carry the payload resources themselves, as Update.exe does.
-  set_source_files_properties(${_update_payload_rc} PROPERTIES
-    OBJECT_DEPENDS "${_update_payload_archives}")
+# The test programs carry the payload resources themselves, as Update.exe does.
+set_source_files_properties(${_update_payload_rc} PROPERTIES
+  OBJECT_DEPENDS "${_update_payload_archives}")
 
-  update_test(update_payload_test SOURCES update_payload_test.cpp ${_update_payload_rc}
-    TIMEOUT 120)
-  add_dependencies(update_payload_test update_payload Update)
-endif()
+update_test(update_payload_test SOURCES update_payload_test.cpp ${_update_payload_rc}
+  TIMEOUT 120)
+add_dependencies(update_payload_test update_payload Update)
 
-if(_update_payload_rc)
-  # Writes the log, so it waits for the test that holds the log mutex.
-  update_test(update_worker_test SOURCES update_worker_test.cpp ${_update_payload_rc}
-    LOCKS log TIMEOUT 240)
-  add_dependencies(update_worker_test update_payload)
-endif()
+# Writes the log, so it waits for the test that holds the log mutex.
+update_test(update_worker_test SOURCES update_worker_test.cpp ${_update_payload_rc}
+  LOCKS log TIMEOUT 240)
+add_dependencies(update_worker_test update_payload)
 
-if(_update_payload_rc AND CMAKE_CROSSCOMPILING_EMULATOR)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  get_property(_update_payload_dirs GLOBAL PROPERTY UPDATE_PAYLOAD_DIRS)
+  get_property(_update_payload_time GLOBAL PROPERTY UPDATE_PAYLOAD_TIME_ARGS)
+  get_property(_update_sample_payload GLOBAL PROPERTY UPDATE_SAMPLE_PAYLOAD)
+  # "-": none (the time given to the packer, the sample's stand-in).
+  set(_update_time -)
+  if(_update_payload_time)
+    list(GET _update_payload_time 1 _update_time)
+  endif()
+  set(_update_extra -)
+  if(_update_sample_payload)
+    set(_update_extra $<TARGET_FILE:patchhub>)
+  endif()
   # Reproducible build: the archives packed again elsewhere are identical...
   add_test(NAME update_reproducible_archives
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/update_reproducible.sh archives
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR}/Update/res/payload/stage.cmake
-            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:fpack> $<TARGET_FILE:patchhub>
-            ${UPDATE_PAYLOAD_TIME} "${UPDATE_PAYLOAD_READONLY}"
-            ${UPDATE_PAYLOAD_CLIENT_DIR} ${UPDATE_PAYLOAD_SERVER_DIR} ${_update_payload_archives})
+            ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:fpack> ${_update_extra}
+            ${_update_time} "${UPDATE_PAYLOAD_READONLY}"
+            ${_update_payload_dirs} ${_update_payload_archives})
   set_tests_properties(update_reproducible_archives PROPERTIES TIMEOUT 120)
   # ...and a second build folder gives the same Update.exe (a build of its own).
   add_test(NAME update_reproducible_build
@@ -35,11 +43,11 @@ if(_update_payload_rc AND CMAKE_CROSSCOMPILING_EMULATOR)
             "-DUPDATE_PAYLOAD_READONLY=${UPDATE_PAYLOAD_READONLY}"
             -DUPDATE_PAYLOAD_CLIENT_DIR=${UPDATE_PAYLOAD_CLIENT_DIR}
             -DUPDATE_PAYLOAD_SERVER_DIR=${UPDATE_PAYLOAD_SERVER_DIR}
-            -DUPDATE_PAYLOAD_ADD_PATCHHUB=${UPDATE_PAYLOAD_ADD_PATCHHUB})
+            "-DUPDATE_FPACK_COMMAND=${UPDATE_FPACK_COMMAND}")
   set_tests_properties(update_reproducible_build PROPERTIES LABELS long TIMEOUT 900)
 endif()
 
-if(_update_payload_rc AND COMMAND update_add_resources)
+if(COMMAND update_add_resources)
   # Update.exe for the tests that stop an update after a given step.
   add_executable(update_stepstop WIN32 support/stepstop.cpp ${_update_payload_rc})
   target_link_libraries(update_stepstop PRIVATE update_core)

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Checks that the build is reproducible.
 #
-#   update_reproducible.sh archives CMAKE STAGE WINE_RUN FPACK PATCHHUB TIME READONLY \
+#   update_reproducible.sh archives CMAKE STAGE WINE_RUN FPACK EXTRA TIME READONLY \
 #       CLIENT_DIR SERVER_DIR BUILT_CLIENT_ARCHIVE BUILT_SERVER_ARCHIVE
 # packs both payload folders again, staged under another path, and compares
-# the archives with the ones the build packed.
+# the archives with the ones the build packed. EXTRA is the file the build
+# adds to each folder, TIME the time it gives the packer; "-" for none.
 #
 #   update_reproducible.sh build CMAKE SOURCE_DIR TOOLCHAIN BUILT_BUILD_DIR [-DVAR=value...]
 # configures and builds Update.exe in a second build folder elsewhere and
@@ -25,18 +26,20 @@ winpath() {
 
 case "$1" in
 archives)
-    cmake=$2 stage=$3 wine_run=$4 fpack=$5 patchhub=$6 time=$7 readonly=$8
+    cmake=$2 stage=$3 wine_run=$4 fpack=$5 extra=$6 time=$7 readonly=$8
     client_dir=$9
     shift 9
     server_dir=$1 built_client=$2 built_server=$3
+    [ "$extra" = - ] && extra=""
+    if [ "$time" = - ]; then set --; else set -- --time "$time"; fi
     for side in client server; do
         if [ $side = client ]; then src=$client_dir built=$built_client; else src=$server_dir built=$built_server; fi
         dest="$scratch/another/path/$side"
-        "$cmake" -DSOURCE="$src" -DDEST="$dest" -DEXTRA="$patchhub" -DREADONLY="$readonly" -P "$stage"
+        "$cmake" -DSOURCE="$src" -DDEST="$dest" -DEXTRA="$extra" -DREADONLY="$readonly" -P "$stage"
         # Output to a file: Wine's own background processes, when this is the
         # first program of the session, inherit its handles and would hold
         # the test's output open.
-        "$wine_run" "$fpack" c "$(winpath "$scratch/$side.fpk")" "$(winpath "$dest")" --time "$time" \
+        "$wine_run" "$fpack" c "$(winpath "$scratch/$side.fpk")" "$(winpath "$dest")" "$@" \
             </dev/null >"$scratch/fpack-$side.log" 2>&1 \
             || { cat "$scratch/fpack-$side.log" >&2; fail "fpack c for $side"; }
         cmp "$built" "$scratch/$side.fpk" || fail "$side archive differs when packed again"

@@ -1,10 +1,12 @@
 # Stages one payload folder for packing (run with cmake -P):
 #   -DSOURCE=dir -DDEST=dir -DEXTRA="file;..." -DREADONLY="name;..."
 # The staged folder holds exactly the source folder's files plus the EXTRA
-# files (the built PatchHub.exe). Permissions are not taken from the source
-# (a checkout does not keep them): every file is made writable, then the
-# files named in READONLY lose their write bits, which Wine reports as the
-# read-only attribute that the packer records.
+# files (the built PatchHub.exe of the sample), each with its source's
+# last-write time, which the packer records unless it is told a time.
+# Permissions are not taken from the source (a checkout does not keep them):
+# every file is made writable, then the files named in READONLY lose their
+# write bits, which Wine reports as the read-only attribute that the packer
+# records.
 cmake_minimum_required(VERSION 3.20)
 file(REMOVE_RECURSE "${DEST}")
 file(MAKE_DIRECTORY "${DEST}")
@@ -13,7 +15,12 @@ foreach(f IN LISTS _files EXTRA)
   if(f STREQUAL "")
     continue()
   endif()
-  file(COPY "${f}" DESTINATION "${DEST}" NO_SOURCE_PERMISSIONS)
+  # cp keeps the last-write time to the nanosecond; file(COPY) keeps whole
+  # seconds only.
+  execute_process(COMMAND cp --preserve=timestamps "${f}" "${DEST}/" RESULT_VARIABLE _result)
+  if(NOT _result EQUAL 0)
+    message(FATAL_ERROR "Cannot stage ${f}")
+  endif()
 endforeach()
 file(GLOB _staged LIST_DIRECTORIES false "${DEST}/*")
 foreach(f IN LISTS _staged)
