@@ -115,7 +115,9 @@ version=$(sed -n 's/^ *VALUE "FileVersion", "\(.*\)"/\1/p' "$root/Update/res/Upd
     fi
     sed "s/@VERSION@/$version/" "$root/scripts/dist-README.txt"
 } | sed 's/$/\r/' >"$dist/README.txt"
-(cd "$dist" && sha256sum $programs README.txt >SHA256SUMS)
+# The startup script of the deployment material goes beside the program.
+cp "$root/scripts/deploy/update-startup.cmd" "$dist/update-startup.cmd"
+(cd "$dist" && sha256sum $programs update-startup.cmd README.txt >SHA256SUMS)
 
 # --- What was made ------------------------------------------------------------
 echo
