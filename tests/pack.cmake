@@ -24,8 +24,8 @@ add_dependencies(pack_fpack_test fpack)
 update_test(pack_mutation_test SOURCES pack/mutation_test.cpp TIMEOUT 120)
 target_link_libraries(pack_mutation_test PRIVATE pack_test_util psapi)
 add_dependencies(pack_mutation_test fpack)
-# A million archives, all of them, on a tmpfs where there is one: about
-# twenty minutes.
+# A million archives, all of them, on a tmpfs where there is one: about half
+# an hour.
 update_test(pack_mutation_long_test SOURCES pack/mutation_test.cpp LABELS long TIMEOUT 3600)
 target_link_libraries(pack_mutation_long_test PRIVATE pack_test_util psapi)
 target_compile_definitions(pack_mutation_long_test PRIVATE

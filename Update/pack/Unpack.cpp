@@ -104,8 +104,8 @@ bool IsFolder(const char* path) {
 
 // Makes the folder of a target (its first folderLength bytes, up to and
 // including the last backslash) exist, with as few calls as the walk allows:
-// the previous file's folder needs none, a new folder below an existing one
-// one creation, and only a deeper new folder the walk along the path.
+// the previous file's folder takes none, a new folder below an existing one
+// takes one creation, and only a folder deeper down the walk along its path.
 void MakeTargetFolder(WalkState& state, const char* target, size_t folderLength) {
     if (folderLength == state.knownFolderLength &&
         memcmp(target, state.knownFolder, folderLength) == 0)
@@ -131,6 +131,22 @@ void MakeTargetFolder(WalkState& state, const char* target, size_t folderLength)
 bool WritePiece(void* file, const char* piece, uint32_t length) {
     DWORD put = 0;
     return WriteFile(static_cast<HANDLE>(file), piece, length, &put, nullptr) && put == length;
+}
+
+// Copies a stored chunk's data from the archive to the file a piece at a
+// time, each written while it is still in the cache. The whole chunk is read
+// even after a write has failed, since a cut archive (-8) comes first.
+int CopyStoredChunk(ArchiveReader& reader, HANDLE file, char* buffer, uint32_t length) {
+    bool written = true;
+    for (uint32_t done = 0; done < length;) {
+        const uint32_t piece =
+            length - done < kFpInflatePieceSize ? length - done : kFpInflatePieceSize;
+        if (!reader.Read(buffer, piece))
+            return kFpTruncated;
+        written = written && WritePiece(file, buffer, piece);
+        done += piece;
+    }
+    return written ? kFpOk : kFpWriteFailed;
 }
 
 // Puts the complete new file in the place of the existing target (whose
@@ -283,17 +299,20 @@ int ExtractFileContent(WalkState& state, const char* target, const RecordHead& h
             const int chunkResult = ReadChunkHead(state.reader, dataLength, originalLength);
             if (chunkResult != kFpOk)
                 return chunkResult;
-            if (!state.reader.Read(chunkBuffer, dataLength))
-                return kFpTruncated;
-            // Stored content goes out as it stands; compressed content in
-            // pieces as it is inflated, whatever its original length.
-            const bool written =
-                dataLength == originalLength
-                    ? WritePiece(file.Handle(), chunkBuffer, dataLength)
-                    : state.inflater.Inflate(chunkBuffer, dataLength, originalLength, WritePiece,
-                                             file.Handle());
-            if (!written)
-                return kFpWriteFailed;
+            if (dataLength == originalLength) {
+                const int copied =
+                    CopyStoredChunk(state.reader, file.Handle(), chunkBuffer, dataLength);
+                if (copied != kFpOk)
+                    return copied;
+            } else {
+                // Compressed content goes out in pieces as it is inflated,
+                // whatever its original length.
+                if (!state.reader.Read(chunkBuffer, dataLength))
+                    return kFpTruncated;
+                if (!state.inflater.Inflate(chunkBuffer, dataLength, originalLength, WritePiece,
+                                            file.Handle()))
+                    return kFpWriteFailed;
+            }
             bytesWritten += originalLength;
             if (progressCallback != nullptr)
                 progressCallback(0, 0, bytesWritten, originalSize);
