@@ -5,21 +5,28 @@
 #include <stdio.h>
 #include <string.h>
 
+size_t SystemMessage(DWORD code, char* out, size_t capacity) {
+    if (capacity == 0)
+        return 0;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                             nullptr, code, 0, out, static_cast<DWORD>(capacity), nullptr);
+    // One line: no breaks, no trailing blanks.
+    for (DWORD i = 0; i < n; ++i) {
+        if (out[i] == '\r' || out[i] == '\n')
+            out[i] = ' ';
+    }
+    while (n > 0 && out[n - 1] == ' ')
+        --n;
+    out[n < capacity ? n : capacity - 1] = '\0';
+    return n;
+}
+
 void FormatErrorText(DWORD code, char* out, size_t capacity) {
     if (capacity == 0)
         return;
     char message[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                             nullptr, code, 0, message, sizeof message, nullptr);
-    // A record is one line: no breaks, no trailing blanks.
-    for (DWORD i = 0; i < n; ++i) {
-        if (message[i] == '\r' || message[i] == '\n')
-            message[i] = ' ';
-    }
-    while (n > 0 && message[n - 1] == ' ')
-        --n;
-    message[n] = '\0';
+    const size_t n = SystemMessage(code, message, sizeof message);
     char whole[600];
     if (n > 0)
         snprintf(whole, sizeof whole, "%s (%lu)", message, static_cast<unsigned long>(code));

@@ -1,5 +1,7 @@
 #include "FpackRunner.h"
 
+#include "ErrorText.h"
+
 #include "Owners.h"
 #include "PackTestUtil.h"
 #include "TestSupport.h"
@@ -154,12 +156,7 @@ Result Fpack(const std::string& arguments, const RunOptions& run) {
 
 std::string SystemText(unsigned long error) {
     char text[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                             nullptr, error, 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\r' || text[n - 1] == '\n'))
-        --n;
-    return std::string(text, n);
+    return std::string(text, SystemMessage(error, text, sizeof text));
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #include "Messages.h"
 
+#include "ErrorText.h"
+
 #include "pack/FolderPack.h"
 
 #include <stdarg.h>
@@ -97,11 +99,7 @@ const char* ResultMeaning(int code) {
 
 std::string SystemReason(DWORD error) {
     char text[512];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                             nullptr, error, 0, text, sizeof text, nullptr);
-    while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\r' || text[n - 1] == '\n'))
-        --n;
+    const size_t n = SystemMessage(error, text, sizeof text);
     char number[32];
     snprintf(number, sizeof number, "error %lu", static_cast<unsigned long>(error));
     if (n == 0)
