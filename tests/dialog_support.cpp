@@ -109,6 +109,17 @@ bool PressKeys(HWND window, const std::string& keys) {
     return Xdo("key --delay 40 " + keys) == 0;
 }
 
+bool PressUntilGone(HWND box, const std::string& keys) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!IsWindow(box))
+            return true;
+        PressKeys(box, keys);
+        if (ts::WaitForWindowGone(box, 3000))
+            return true;
+    }
+    return false;
+}
+
 HWND FocusOf(HWND window) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;

@@ -54,6 +54,11 @@ bool FocusWindow(HWND window);
 // Presses keys (xdotool key names, e.g. "Return", "shift+Tab", "alt+F4").
 bool PressKeys(HWND window, const std::string& keys);
 
+// Presses keys on a box until it is gone: under load the X server may still
+// give the keyboard to the window below when the first press is sent. True
+// when the box went.
+bool PressUntilGone(HWND box, const std::string& keys);
+
 // The window with the keyboard focus in the window's thread.
 HWND FocusOf(HWND window);
 LONG Style(HWND window);

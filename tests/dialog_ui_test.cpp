@@ -108,8 +108,7 @@ TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
     EXPECT_FALSE(IsWindowEnabled(run.dialog));
 
     // Enter answers No, the default.
-    ASSERT_TRUE(PressKeys(box, "Return"));
-    ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+    ASSERT_TRUE(PressUntilGone(box, "Return"));
     EXPECT_TRUE(StaysOpen(run.dialog, 300));
     EXPECT_TRUE(Enabled(run.dialog, IDOK));
     EXPECT_TRUE(Enabled(run.dialog, IDCANCEL));
@@ -151,7 +150,7 @@ TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
     // The update did its work.
     EXPECT_TRUE(ts::Exists(run.install.featureFolder + "\\WSUS.txt"));
 
-    ASSERT_TRUE(PressKeys(done, "Return"));
+    ASSERT_TRUE(PressUntilGone(done, "Return"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
     EXPECT_FALSE(IsWindow(run.dialog));
 }
@@ -177,7 +176,7 @@ TEST(Dialog, AFailedUpdateShowsTheErrorBoxAndExitsWithOne) {
     EXPECT_EQ(ts::MessageBoxIconKind(error), ts::kIconError);
     EXPECT_EQ(MessageBoxButtons(error), std::vector<int>{IDOK});
     EXPECT_EQ(GetWindow(error, GW_OWNER), run.dialog);
-    ASSERT_TRUE(PressKeys(error, "Return"));
+    ASSERT_TRUE(PressUntilGone(error, "Return"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 1);
 }
 
@@ -215,8 +214,7 @@ TEST(Dialog, EveryCloseRequestIsRefusedWhileTheUpdateRuns) {
     PostMessageA(dialog, WM_SYSCOMMAND, 16, 0);
     HWND about = run.WaitBox(kAboutCaption);
     ASSERT_NE(about, nullptr);
-    ASSERT_TRUE(PressKeys(about, "Return"));
-    ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
+    ASSERT_TRUE(PressUntilGone(about, "Return"));
     EXPECT_FALSE(Enabled(dialog, IDOK));
     EXPECT_FALSE(Enabled(dialog, IDCANCEL));
 
@@ -226,7 +224,7 @@ TEST(Dialog, EveryCloseRequestIsRefusedWhileTheUpdateRuns) {
 
     HWND done = run.WaitBox("完了");
     ASSERT_NE(done, nullptr) << run.install.Log();
-    ASSERT_TRUE(PressKeys(done, "Return"));
+    ASSERT_TRUE(PressUntilGone(done, "Return"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
 }
 
@@ -254,8 +252,7 @@ TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
     EXPECT_LE(abs(Centre2(box).x - Centre2(owner).x), 2);
     EXPECT_LE(abs(Centre2(box).y - Centre2(owner).y), 2);
 
-    ASSERT_TRUE(PressKeys(about, "Return"));
-    ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
+    ASSERT_TRUE(PressUntilGone(about, "Return"));
     EXPECT_TRUE(IsWindowEnabled(dialog));
 
     // Every command id from 16 to 31 opens it; 32 does not.
@@ -284,8 +281,7 @@ TEST(Dialog, TwoPostedRunCommandsOpenOneConfirmation) {
     ASSERT_NE(box, nullptr);
     Sleep(300);
     // No: the dialog is waiting again, and no second confirmation follows.
-    ASSERT_TRUE(PressKeys(box, "Return"));
-    ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+    ASSERT_TRUE(PressUntilGone(box, "Return"));
     Sleep(300);
     EXPECT_EQ(ts::WaitForWindow(run.child.Pid(), "確認", 0), nullptr);
     EXPECT_TRUE(Enabled(dialog, IDOK));
@@ -312,7 +308,7 @@ TEST(Dialog, AnUpdateThatEndsUnderTheVersionBoxStillEndsTheProgram) {
     HWND done = run.WaitBox("完了");
     ASSERT_NE(done, nullptr) << run.install.Log();
     EXPECT_FALSE(IsWindow(about));
-    ASSERT_TRUE(PressKeys(done, "Return"));
+    ASSERT_TRUE(PressUntilGone(done, "Return"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
 }
 
@@ -325,7 +321,7 @@ TEST(Dialog, ASecondStartIsRefusedWhileTheFirstRuns) {
     ASSERT_NE(busy, nullptr);
     EXPECT_EQ(MessageBoxText(busy), kBusyText);
     EXPECT_EQ(ts::MessageBoxIconKind(busy), ts::kIconWarning);
-    ASSERT_TRUE(PressKeys(busy, "Return"));
+    ASSERT_TRUE(PressUntilGone(busy, "Return"));
     EXPECT_EQ(second.Wait(kWindowTimeout), 5);
     PostMessageA(first.dialog, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(first.child.Wait(kWindowTimeout), 4);
@@ -356,7 +352,7 @@ TEST(Dialog, HelpAndUsageBoxes) {
         EXPECT_NE(text.find("64\t引数が正しくありません"), std::string::npos) << text;
         EXPECT_EQ(c.status == 64, text.find("/unknown") != std::string::npos) << text;
         EXPECT_EQ(ts::MessageBoxIconKind(box), c.icon);
-        ASSERT_TRUE(PressKeys(box, "Return"));
+        ASSERT_TRUE(PressUntilGone(box, "Return"));
         EXPECT_EQ(child.Wait(kWindowTimeout), c.status);
         EXPECT_FALSE(ts::Exists(install.featureFolder + "\\WSUS.txt"));
     }
