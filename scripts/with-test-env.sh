@@ -42,7 +42,17 @@ fi
 # output goes nowhere.
 if [ -f "$BUILD_DIR/tests/keepalive.exe" ]; then
     "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/tests/keepalive.exe" </dev/null >/dev/null 2>&1 &
-    sleep 1
+fi
+# The services and the desktop that came up with it settle before the first
+# test (a fresh prefix takes longest).
+# Its output goes to a file: a service started meanwhile would keep a pipe.
+if [ -f "$BUILD_DIR/tests/prefixready.exe" ]; then
+    ready_log=$(mktemp)
+    if ! "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/tests/prefixready.exe" </dev/null >"$ready_log" 2>&1; then
+        cat "$ready_log" >&2
+        echo "with-test-env: the Wine prefix did not settle; tests may see it still starting" >&2
+    fi
+    rm -f "$ready_log"
 fi
 
 "$@"

@@ -129,6 +129,17 @@ HWND FocusOf(HWND window) {
     return info.hwndFocus;
 }
 
+bool FocusSettles(HWND window) {
+    return ts::WaitUntil([&] { return IsChild(window, FocusOf(window)) != FALSE; }, 15000);
+}
+
+bool InMenu(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) &&
+           (info.flags & GUI_INMENUMODE) != 0;
+}
+
 LONG Style(HWND window) {
     return GetWindowLongA(window, GWL_STYLE);
 }

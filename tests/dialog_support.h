@@ -61,6 +61,13 @@ bool PressUntilGone(HWND box, const std::string& keys);
 
 // The window with the keyboard focus in the window's thread.
 HWND FocusOf(HWND window);
+// A window is shown before the platform has made it the active window and
+// given the keyboard focus to one of its controls (later still under load or
+// in a fresh prefix); a person sees it only once that has happened. Waits
+// for it; false when it did not happen within 15 s.
+bool FocusSettles(HWND window);
+// Whether the window's thread has a menu open (the system menu, say).
+bool InMenu(HWND window);
 LONG Style(HWND window);
 
 // The message text of a message box, its buttons' ids and the default one.

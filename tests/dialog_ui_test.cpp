@@ -20,13 +20,22 @@ class UpdateRun {
         : install(name, mode, withShare) {}
 
     HWND Start() {
-        if (!StartUpdate(child, install))
+        if (!StartUpdate(child, install)) {
+            ADD_FAILURE() << "Update.exe did not start: " << child.StartErrors();
             return nullptr;
-        dialog = ts::WaitForWindow(child.Pid(), kMainCaption, kWindowTimeout);
+        }
+        dialog = WaitBox(kMainCaption);
+        if (dialog != nullptr && !FocusSettles(dialog))
+            ADD_FAILURE() << "the dialog never got the focus: " << ts::DescribeWindows(child.Pid());
         return dialog;
     }
     HWND WaitBox(const char* caption) {
-        return ts::WaitForWindow(child.Pid(), caption, kWindowTimeout);
+        HWND window = ts::WaitForWindow(child.Pid(), caption, kWindowTimeout);
+        if (window == nullptr)
+            ADD_FAILURE() << "no window " << caption << ": " << ts::DescribeWindows(child.Pid())
+                          << "\nlog:\n"
+                          << install.Log();
+        return window;
     }
 
     Installation install;
@@ -39,11 +48,15 @@ bool Enabled(HWND dialog, int id) {
 }
 
 // Presses 実行 as a person would (it has the focus) and answers the
-// confirmation; returns the confirmation box as it was seen.
+// confirmation; returns the confirmation box once it has the focus.
 HWND OpenConfirmation(UpdateRun& run) {
     if (!PressKeys(run.dialog, "space"))
         return nullptr;
-    return run.WaitBox("確認");
+    HWND box = run.WaitBox("確認");
+    if (box != nullptr && !FocusSettles(box))
+        ADD_FAILURE() << "the confirmation never got the focus: "
+                      << ts::DescribeWindows(run.child.Pid());
+    return box;
 }
 
 // Moves the focus of the confirmation to はい and presses it.
@@ -135,9 +148,9 @@ TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
         ASSERT_TRUE(hold.Held());
         ASSERT_TRUE(AnswerYes(box));
         ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
-        Sleep(300);
-        EXPECT_FALSE(Enabled(run.dialog, IDOK));
-        EXPECT_FALSE(Enabled(run.dialog, IDCANCEL));
+        EXPECT_TRUE(ts::WaitUntil(
+            [&] { return !Enabled(run.dialog, IDOK) && !Enabled(run.dialog, IDCANCEL); },
+            kWindowTimeout));
         EXPECT_TRUE(IsWindowVisible(run.dialog));
     }
 
@@ -236,10 +249,11 @@ TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
     // The system menu by the keyboard: Up from the top wraps to the last
     // item, and Enter chooses it.
     ASSERT_TRUE(PressKeys(dialog, "alt+space"));
-    Sleep(300);
+    ASSERT_TRUE(ts::WaitUntil([&] { return InMenu(dialog); }, kWindowTimeout));
     ASSERT_TRUE(PressKeys(dialog, "Up Return"));
     HWND about = run.WaitBox(kAboutCaption);
     ASSERT_NE(about, nullptr);
+    ASSERT_TRUE(FocusSettles(about));
     EXPECT_EQ(GetWindow(about, GW_OWNER), dialog);
     EXPECT_FALSE(IsWindowEnabled(dialog));
     EXPECT_EQ(ts::ItemText(about, IDOK), "OK");
@@ -279,7 +293,7 @@ TEST(Dialog, TwoPostedRunCommandsOpenOneConfirmation) {
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     HWND box = run.WaitBox("確認");
     ASSERT_NE(box, nullptr);
-    Sleep(300);
+    ASSERT_TRUE(FocusSettles(box));
     // No: the dialog is waiting again, and no second confirmation follows.
     ASSERT_TRUE(PressUntilGone(box, "Return"));
     Sleep(300);

@@ -11,5 +11,8 @@ add_dependencies(log_test logpeer)
 update_test(startup_test SOURCES startup_test.cpp LOCKS registry log TIMEOUT 180)
 add_dependencies(startup_test Update)
 
-# Started by scripts/with-test-env.sh for the whole run.
+# Started by scripts/with-test-env.sh for the whole run, and before the
+# first test: a prefix made ready.
 add_executable(keepalive support/keepalive.cpp)
+add_executable(prefixready support/prefixready.cpp)
+target_link_libraries(prefixready PRIVATE advapi32 gdi32 user32)

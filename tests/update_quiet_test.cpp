@@ -5,6 +5,7 @@
 // next start.
 #include <gtest/gtest.h>
 
+#include "Owners.h"
 #include "TestSupport.h"
 
 #include <windows.h>
@@ -77,15 +78,9 @@ struct Install {
         std::vector<std::string> vars = {"TMP=" + temp, "TEMP=" + temp, "DISPLAY="};
         vars.insert(vars.end(), env.begin(), env.end());
         ts::Child child;
-        // A start that Wine refuses under load is tried once more.
         if (!child.Start(commandLine, vars)) {
-            const DWORD error = GetLastError();
-            Sleep(500);
-            if (!child.Start(commandLine, vars)) {
-                ADD_FAILURE() << "cannot start " << commandLine << ": error " << error << ", then "
-                              << GetLastError();
-                return -2;
-            }
+            ADD_FAILURE() << "cannot start " << commandLine << ": " << child.StartErrors();
+            return -2;
         }
         return child.Wait(kTimeout);
     }
@@ -357,8 +352,17 @@ TEST_P(QuietTest, FilesInUseStopTheUpdateUntilTheyAreFree) {
         if (strcmp(file, "PatchHub.exe") == 0) {
             ASSERT_TRUE(
                 CopyFileA(ts::BuildFile("tests/keepalive.exe").c_str(), in.F(file).c_str(), FALSE));
-            ASSERT_TRUE(running.Start("\"" + in.F(file) + "\""));
-            Sleep(500);
+            ASSERT_TRUE(running.Start("\"" + in.F(file) + "\"")) << running.StartErrors();
+            // Once the program runs, its file cannot be written.
+            ASSERT_TRUE(ts::WaitUntil(
+                [&] {
+                    UniqueHandle probe(
+                        CreateFileA(in.F(file).c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+                    return !probe.IsValid();
+                },
+                kTimeout));
         } else {
             ASSERT_TRUE(ts::WriteBytes(in.F(file), "UserGate 1.0"));
             held = CreateFileA(in.F(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -135,9 +135,11 @@ Result Fpack(const std::string& arguments, const RunOptions& run) {
     std::string line = pt::Fpack() + " " + arguments;
     std::string env = EnvironmentBlock(run.env);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, &env[0],
-                        run.folder.empty() ? nullptr : run.folder.c_str(), &si, &pi))
+    if (!ts::StartProcess(line, TRUE, &env[0], run.folder.empty() ? nullptr : run.folder.c_str(),
+                          si, pi, &result.err)) {
+        result.err = "fpack did not start: " + result.err;
         return result;
+    }
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
     if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 99);
@@ -188,7 +190,7 @@ bool RunUnix(const std::string& program, const std::vector<std::string>& argumen
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!ts::StartProcess(line, FALSE, nullptr, nullptr, si, pi))
         return false;
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
     for (int i = 0; i < 100 && !done(); ++i)

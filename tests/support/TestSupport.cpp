@@ -3,6 +3,7 @@
 #include "Owners.h"
 
 #include <algorithm>
+#include <stdio.h>
 #include <string.h>
 
 namespace ts {
@@ -144,6 +145,24 @@ void ClearProductKeys() {
     DeleteRegKey("SOFTWARE\\TALMERO\\BaseCli");
 }
 
+bool StartProcess(const std::string& commandLine, BOOL inheritHandles, void* environment,
+                  const char* folder, STARTUPINFOA& startup, PROCESS_INFORMATION& process,
+                  std::string* errors) {
+    if (errors != nullptr)
+        errors->clear();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0)
+            Sleep(250 * attempt);
+        std::string line = commandLine;
+        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, inheritHandles, 0, environment,
+                           folder, &startup, &process))
+            return true;
+        if (errors != nullptr)
+            *errors += (errors->empty() ? "error " : ", then ") + std::to_string(GetLastError());
+    }
+    return false;
+}
+
 Child::~Child() {
     if (process_ != nullptr) {
         if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)
@@ -178,9 +197,7 @@ bool Child::Start(const std::string& commandLine, const std::vector<std::string>
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    std::string cmd = commandLine;
-    if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, &envBlock[0], nullptr, &si,
-                        &pi))
+    if (!StartProcess(commandLine, FALSE, &envBlock[0], nullptr, si, pi, &errors_))
         return false;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
@@ -386,6 +403,41 @@ void SmallDriveFiller::Remove() {
     if (made_)
         DeleteFileA(kFillerPath);
     made_ = false;
+}
+
+} // namespace ts
+
+namespace ts {
+namespace {
+struct Listing {
+    DWORD pid;
+    std::string text;
+};
+
+BOOL CALLBACK ListProc(HWND w, LPARAM lp) {
+    Listing& list = *reinterpret_cast<Listing*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != list.pid)
+        return TRUE;
+    char cls[64] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    char line[160];
+    snprintf(line, sizeof line, "[%p %s%s%s owner %p \"", static_cast<void*>(w), cls,
+             IsWindowVisible(w) ? " visible" : "", IsWindowEnabled(w) ? " enabled" : "",
+             static_cast<void*>(GetWindow(w, GW_OWNER)));
+    list.text += line + WindowText(w) + "\"] ";
+    return TRUE;
+}
+} // namespace
+
+std::string DescribeWindows(DWORD pid) {
+    Listing list{pid, ""};
+    EnumWindows(ListProc, reinterpret_cast<LPARAM>(&list));
+    char foreground[48];
+    snprintf(foreground, sizeof foreground, "foreground %p",
+             static_cast<void*>(GetForegroundWindow()));
+    return list.text + foreground;
 }
 
 } // namespace ts

@@ -33,6 +33,15 @@ void DeleteRegKey(const char* subKey);
 // Removes SOFTWARE\TALMERO\BaseSrv and BaseCli.
 void ClearProductKeys();
 
+// CreateProcessA with the command line, an environment block (null: this
+// process's), a working folder (null: this one's) and handle inheritance.
+// Under load Wine now and then refuses a start that succeeds when tried
+// again: it is tried three times. False when every try failed; errors then
+// holds each try's error code.
+bool StartProcess(const std::string& commandLine, BOOL inheritHandles, void* environment,
+                  const char* folder, STARTUPINFOA& startup, PROCESS_INFORMATION& process,
+                  std::string* errors = nullptr);
+
 // A child process started with extra environment variables.
 class Child {
   public:
@@ -42,7 +51,9 @@ class Child {
     Child& operator=(const Child&) = delete;
 
     // env: "NAME=value" entries that override the inherited environment.
+    // On failure StartErrors() tells why, for the test's message.
     bool Start(const std::string& commandLine, const std::vector<std::string>& env = {});
+    const std::string& StartErrors() const { return errors_; }
     // Exit code, or -1 when it did not end within timeoutMs (it is then killed).
     int Wait(DWORD timeoutMs);
     DWORD Pid() const { return pid_; }
@@ -51,10 +62,26 @@ class Child {
   private:
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
+    std::string errors_;
 };
+
+// Polls until done() says yes or timeoutMs has passed; done()'s last answer.
+template <typename Done> bool WaitUntil(Done done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs)
+            return done();
+        Sleep(25);
+    }
+    return true;
+}
 
 // Waits for a visible top-level window of the process with this caption.
 HWND WaitForWindow(DWORD pid, const std::string& caption, DWORD timeoutMs);
+// The top-level windows of the process, for a failure message: handle,
+// class, caption, visible, enabled and owner of each, and which window is in
+// the foreground.
+std::string DescribeWindows(DWORD pid);
 // Waits until the window no longer exists.
 bool WaitForWindowGone(HWND window, DWORD timeoutMs);
 std::string WindowText(HWND window);
