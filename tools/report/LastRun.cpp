@@ -65,20 +65,24 @@ Scan CheckBanner(const OpenLog& log, uint64_t offset, uint64_t& lineStart, char*
     if (!ReadAt(log.handle.Get(), from, window, length))
         return Scan::Failed;
     const size_t text = static_cast<size_t>(offset - from);
-    size_t start = text;
-    while (start >= 2 && !(window[start - 2] == '\r' && window[start - 1] == '\n'))
-        --start;
-    if (start < 2 && from > 0)
-        return Scan::NotFound;
-    if (start < 2)
-        start = 0;
     const size_t end = text + bannerLength;
     // The record ends with CR LF, or with the file when the run was killed
     // while writing it.
     if (end != length && !(end + 2 == length && window[end] == '\r' && window[end + 1] == '\n'))
         return Scan::NotFound;
+    // Its header starts the line; after bytes that end in no line break (a
+    // planted file's), the first "[" that starts a header before the text.
+    size_t start = text;
+    while (start >= 2 && !(window[start - 2] == '\r' && window[start - 1] == '\n'))
+        --start;
+    if (start < 2)
+        start = 0;
     RecordView record;
-    if (!ParseRecord(window + start, end - start, record) || record.text != window + text)
+    while (start < text &&
+           !(window[start] == '[' && ParseRecord(window + start, end - start, record) &&
+             record.text == window + text))
+        ++start;
+    if (start == text)
         return Scan::NotFound;
     memcpy(time, record.time, kRecordTimeLength);
     time[kRecordTimeLength] = '\0';
