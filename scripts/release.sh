@@ -126,7 +126,7 @@ echo
 echo "release: dist/ ($( [ $sample = 1 ] && echo "SAMPLE payload, not to ship" || echo "payload from $client and $server"))"
 printf '%s' "$sizes"
 (cd "$dist" && find . -type f | sed 's|^\./||' | sort | while read -r f; do
-    printf '  %-22s %9d bytes\n' "$f" "$(wc -c <"$f")"
+    printf '  %-28s %9d bytes\n' "$f" "$(wc -c <"$f")"
 done)
 if [ $signed = 1 ]; then
     echo "release: signed (SHA-256). Check: osslsigncode verify -in dist/Update.exe"

@@ -149,7 +149,8 @@ def status_key(row):
 def main():
     wine_run, exe, work = sys.argv[1:4]
     shutil.rmtree(work, ignore_errors=True)
-    logs, out = os.path.join(work, "logs"), os.path.join(work, "out", "new")
+    # A folder made for the report, whose name ends in a trail byte 0x5C.
+    logs, out = os.path.join(work, "logs"), os.path.join(work, "out", "表")
     os.makedirs(logs)
     expect = cases(logs)
     failures = []

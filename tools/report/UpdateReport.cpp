@@ -9,6 +9,7 @@
 #include "DirCreate.h"
 #include "ErrorText.h"
 #include "LongPath.h"
+#include "Mbcs.h"
 #include "Owners.h"
 
 #include <windows.h>
@@ -100,6 +101,12 @@ Parsed Parse(int argc, char** argv, Arguments& args, int& status) {
     return Parsed::Run;
 }
 
+// Not a trail byte 0x5C of a double-byte character.
+bool EndsWithBackslash(const std::string& path) {
+    const char* last = MbcsFindLast(path.data(), path.size(), '\\');
+    return last != nullptr && last == path.data() + path.size() - 1;
+}
+
 // The absolute form of a path argument, without a trailing backslash unless
 // it is a drive's root. False with the platform's error code.
 bool AbsolutePath(const char* argument, std::string& absolute, DWORD& error) {
@@ -116,14 +123,13 @@ bool AbsolutePath(const char* argument, std::string& absolute, DWORD& error) {
         full.resize(n + 1);
     }
     absolute = full.data();
-    while (absolute.size() > 3 && absolute.back() == '\\' &&
-           !IsDBCSLeadByte(static_cast<BYTE>(absolute[absolute.size() - 2])))
+    while (absolute.size() > 3 && EndsWithBackslash(absolute))
         absolute.pop_back();
     return true;
 }
 
 std::string Join(const std::string& folder, const char* name) {
-    return folder.back() == '\\' ? folder + name : folder + "\\" + name;
+    return EndsWithBackslash(folder) ? folder + name : folder + "\\" + name;
 }
 
 std::string Now() {
