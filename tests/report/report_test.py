@@ -219,6 +219,10 @@ def main():
               "%r: status %d, expected %d with %r: %r" % (args, status, want, message, stderr))
         if want == 73:
             check(re.search(r"report\.csv: .*\(\d+\)", stderr), "no system error text: %r" % stderr)
+    # Gigabytes on paper: gone unless a failure is to be looked into.
+    if not failures:
+        for name in ("PC-HUGE", "PC-PLANTED"):
+            os.remove(os.path.join(logs, name + ".log"))
     print("%d passed, %d failed" % (1 if not failures else 0, 1 if failures else 0))
     return 1 if failures else 0
 
