@@ -10,10 +10,10 @@
 # decimal FILETIME) stamps every record with one time.
 #
 # Both builds are made from scratch in build-release/ (64-bit first: its fpack
-# packs the payload of both). dist/ receives each Update.exe and fpack.exe
-# stripped, its debug information beside it (NAME.debug, linked by name, not
-# shipped), README.txt and SHA256SUMS. The same tree and folders give the same
-# bytes.
+# packs the payload of both). dist/ receives each Update.exe, fpack.exe and
+# UpdateReport.exe stripped, its debug information beside it (NAME.debug,
+# linked by name, not shipped), README.txt and SHA256SUMS. The same tree and
+# folders give the same bytes.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,7 +60,7 @@ configure() {
 }
 compile() {
     echo "release: building $1"
-    cmake --build "$work/$1" -j"$jobs" --target Update fpack >"$work/$1-build.log" 2>&1 ||
+    cmake --build "$work/$1" -j"$jobs" --target Update fpack UpdateReport >"$work/$1-build.log" 2>&1 ||
         { tail -n 40 "$work/$1-build.log" >&2; fail "the $1 build failed"; }
 }
 
@@ -90,15 +90,17 @@ ship() {
     SOURCE_DATE_EPOCH=0 "$objcopy" --only-keep-debug "$src" "$dest.debug"
     SOURCE_DATE_EPOCH=0 "$objcopy" --strip-all "$src" "$dest"
     (cd "$(dirname "$dest")" && SOURCE_DATE_EPOCH=0 "$objcopy" --add-gnu-debuglink="$name.debug" "$name")
-    sizes="$sizes$(printf '  %-16s %9d bytes built, %9d stripped' "$4" \
+    sizes="$sizes$(printf '  %-20s %9d bytes built, %9d stripped' "$4" \
         "$(wc -c <"$src")" "$(wc -c <"$dest")")
 "
 }
 ship i686 i686-w64-mingw32-objcopy Update/Update.exe Update.exe
 ship i686 i686-w64-mingw32-objcopy tools/fpack/fpack.exe fpack.exe
+ship i686 i686-w64-mingw32-objcopy tools/report/UpdateReport.exe UpdateReport.exe
 ship x86_64 x86_64-w64-mingw32-objcopy Update/Update.exe x64/Update.exe
 ship x86_64 x86_64-w64-mingw32-objcopy tools/fpack/fpack.exe x64/fpack.exe
-programs="Update.exe fpack.exe x64/Update.exe x64/fpack.exe"
+ship x86_64 x86_64-w64-mingw32-objcopy tools/report/UpdateReport.exe x64/UpdateReport.exe
+programs="Update.exe fpack.exe UpdateReport.exe x64/Update.exe x64/fpack.exe x64/UpdateReport.exe"
 
 signed=0
 if [ -n "${SIGN_PKCS12:-}" ]; then
@@ -124,7 +126,7 @@ echo
 echo "release: dist/ ($( [ $sample = 1 ] && echo "SAMPLE payload, not to ship" || echo "payload from $client and $server"))"
 printf '%s' "$sizes"
 (cd "$dist" && find . -type f | sed 's|^\./||' | sort | while read -r f; do
-    printf '  %-22s %9d bytes\n' "$f" "$(wc -c <"$f")"
+    printf '  %-28s %9d bytes\n' "$f" "$(wc -c <"$f")"
 done)
 if [ $signed = 1 ]; then
     echo "release: signed (SHA-256). Check: osslsigncode verify -in dist/Update.exe"

@@ -7,7 +7,7 @@ set(_xp_list "")
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(_xp_list ${CMAKE_CURRENT_SOURCE_DIR}/xp/imports.txt)
 endif()
-foreach(program Update fpack)
+foreach(program Update fpack UpdateReport)
   string(TOLOWER ${program} name)
   add_test(NAME ${name}_imports
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-imports.sh ${CMAKE_OBJDUMP}
@@ -17,7 +17,7 @@ endforeach()
 # Stack guard, ASLR and DEP in the shipped programs.
 add_test(NAME programs_hardened
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-hardening.sh ${CMAKE_OBJDUMP} ${CMAKE_NM}
-          $<TARGET_FILE:Update> $<TARGET_FILE:fpack>)
+          $<TARGET_FILE:Update> $<TARGET_FILE:fpack> $<TARGET_FILE:UpdateReport>)
 
 # Authenticode: a copy of Update.exe signed as a release signs it, checked,
 # then run once.

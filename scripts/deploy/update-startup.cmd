@@ -12,6 +12,11 @@ rem logs\<COMPUTERNAME>.result (the time and the exit status of its last
 rem run), and ends with the program's exit status:
 rem   0 updated   1 failed (see the log; run again)   2 not recognised
 rem   3 already updated   5 another update was running (run again)
+rem
+rem After the rollout, UpdateReport.exe (beside Update.exe in the release)
+rem sums the logs folder up, machine by machine:
+rem   UpdateReport.exe \\server\share\logs
+rem writes report.csv and report.html into that folder.
 setlocal
 set "FOLDER=%~1"
 if "%FOLDER%"=="" set "FOLDER=%~dp0"
