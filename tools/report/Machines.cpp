@@ -100,19 +100,6 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
-// "YYYY/MM/DD hh:mm:ss" of a file time in this machine's local time (with
-// the daylight saving in force then), as the log writes its records.
-std::string LocalTimeText(const FILETIME& time) {
-    SYSTEMTIME utc, local;
-    if (!FileTimeToSystemTime(&time, &utc) ||
-        !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
-        return std::string();
-    char text[32];
-    snprintf(text, sizeof text, "%04u/%02u/%02u %02u:%02u:%02u", local.wYear, local.wMonth,
-             local.wDay, local.wHour, local.wMinute, local.wSecond);
-    return text;
-}
-
 bool ReadResult(const FoundFile& file, long& status) {
     HANDLE opened = nullptr;
     DWORD error = 0;
@@ -259,10 +246,12 @@ Row Examine(const Machine& machine) {
         row.kind = StatusKind::NoResult;
     } else if (!ReadResult(machine.result, status)) {
         row.kind = StatusKind::Unreadable;
-    } else if (run.state == RunState::Found &&
-               LocalTimeText(machine.result.lastWrite) < row.lastRun) {
-        // Written before the last run started: that run is still going, or
-        // was stopped before the script could record its end.
+    } else if (run.state == RunState::Found && machine.log.present &&
+               CompareFileTime(&machine.result.lastWrite, &machine.log.lastWrite) < 0) {
+        // Written before the log's last record, so before the last run
+        // began: that run is still going, or was stopped before the script
+        // could record its end. Both times are the file server's, so the
+        // machines' clocks and time zones play no part.
         row.kind = StatusKind::NoResult;
     } else {
         row.status = status;
