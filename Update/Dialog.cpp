@@ -1,7 +1,6 @@
 #include "Dialog.h"
 
 #include "Framework.h"
-#include "General.h"
 
 #include <string.h>
 
@@ -86,22 +85,20 @@ void Dialog::OnCancel() {
     EndDialog(IDCANCEL);
 }
 
-void Dialog::OnSysCommand(UINT, LPARAM) {
-    Default();
+bool Dialog::OnSysCommand(UINT, LPARAM) {
+    return false;
 }
 
-void Dialog::OnPaint() {
-    Default();
+bool Dialog::OnPaint() {
+    return false;
 }
 
 HICON Dialog::OnQueryDragIcon() {
-    Default();
     return nullptr;
 }
 
-LRESULT Dialog::OnUpdateFinished(WPARAM, LPARAM) {
-    Default();
-    return 0;
+bool Dialog::OnAppMessage(UINT, WPARAM, LPARAM, LRESULT&) {
+    return false;
 }
 
 void Dialog::CentreWindow() {
@@ -163,62 +160,44 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
     return self->Dispatch(message, wParam, lParam);
 }
 
+// What the dialog procedure returns for each message:
+//   WM_INITDIALOG        OnInitDialog's value (nonzero: the platform sets the focus)
+//   WM_COMMAND IDOK      TRUE after OnOK (and IDCANCEL: OnCancel); other commands FALSE
+//   WM_SYSCOMMAND        TRUE when OnSysCommand handled it, else FALSE
+//   WM_PAINT             TRUE when OnPaint handled it, else FALSE
+//   WM_QUERYDRAGICON     the icon, itself the result; FALSE when there is none
+//   WM_APP and above     TRUE with the result in DWLP_MSGRESULT when handled, else FALSE
+//   anything else        FALSE, the platform's dialog handling
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
-    // A handler may run a nested modal loop that dispatches other messages
-    // to this dialog; each message keeps its own Default() request.
-    bool outer = wantsDefault_;
-    wantsDefault_ = false;
-    bool handled = true;
-    INT_PTR result = TRUE;
-    LRESULT messageResult = 0;
-
     switch (message) {
     case WM_INITDIALOG:
         if (centre_)
             CentreWindow();
-        // Returned as it is: nonzero lets the platform set the focus.
-        result = OnInitDialog();
-        wantsDefault_ = outer;
-        return result;
+        return OnInitDialog();
     case WM_COMMAND:
         // Buttons, menus and accelerators; other notifications go on.
-        if (HIWORD(wParam) <= 1 && LOWORD(wParam) == IDOK)
+        if (HIWORD(wParam) > 1)
+            return FALSE;
+        if (LOWORD(wParam) == IDOK)
             OnOK();
-        else if (HIWORD(wParam) <= 1 && LOWORD(wParam) == IDCANCEL)
+        else if (LOWORD(wParam) == IDCANCEL)
             OnCancel();
         else
-            handled = false;
-        break;
+            return FALSE;
+        return TRUE;
     case WM_SYSCOMMAND:
-        OnSysCommand(static_cast<UINT>(wParam), lParam);
-        break;
+        return OnSysCommand(static_cast<UINT>(wParam), lParam);
     case WM_PAINT:
-        OnPaint();
-        break;
-    case WM_QUERYDRAGICON: {
-        HICON icon = OnQueryDragIcon();
-        // This message's result is the dialog procedure's own return value.
-        result = reinterpret_cast<INT_PTR>(icon);
-        if (!wantsDefault_) {
-            wantsDefault_ = outer;
-            return result;
-        }
-        break;
-    }
-    case WM_UPDATE_FINISHED:
-        messageResult = OnUpdateFinished(wParam, lParam);
-        break;
+        return OnPaint();
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
     default:
-        handled = false;
         break;
     }
-
-    if (wantsDefault_)
-        handled = false;
-    wantsDefault_ = outer;
-    if (!handled)
+    LRESULT result = 0;
+    if (message < WM_APP || !OnAppMessage(message, wParam, lParam, result))
         return FALSE;
     if (window_ != nullptr)
-        SetWindowLongPtrA(window_, DWLP_MSGRESULT, messageResult);
-    return result;
+        SetWindowLongPtrA(window_, DWLP_MSGRESULT, result);
+    return TRUE;
 }

@@ -28,19 +28,21 @@ class Dialog {
     static HINSTANCE ResourceModule();
 
   protected:
-    // The message map. Each handler's base version does the platform's
-    // default handling; a handler that wants it for a message it does not
-    // take calls Default().
+    // The message map: each handler says whether it handled its message; a
+    // message it leaves goes to the platform's dialog handling (see
+    // Dispatch). The base versions handle nothing but OK and Cancel, which
+    // end the dialog.
     virtual BOOL OnInitDialog();
     virtual void OnOK();
     virtual void OnCancel();
-    virtual void OnSysCommand(UINT id, LPARAM lParam);
-    virtual void OnPaint();
+    virtual bool OnSysCommand(UINT id, LPARAM lParam);
+    virtual bool OnPaint();
+    // The icon shown while the minimised dialog is dragged; null: the
+    // platform's.
     virtual HICON OnQueryDragIcon();
-    virtual LRESULT OnUpdateFinished(WPARAM wParam, LPARAM lParam);
-
-    // Leaves the message being handled to the platform's dialog handling.
-    void Default() { wantsDefault_ = true; }
+    // A message of the application's own (WM_APP and above); result is the
+    // message's result when it is handled.
+    virtual bool OnAppMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -51,7 +53,6 @@ class Dialog {
     HWND parent_;
     HWND window_ = nullptr;
     bool isMainWindow_ = false;
-    bool wantsDefault_ = false;
     // Whether the template places the dialog at 0,0, which asks for it to be
     // centred.
     bool centre_ = false;

@@ -1,5 +1,6 @@
 #include "DirCreate.h"
 
+#include "FileLayer.h"
 #include "LongPath.h"
 #include "Mbcs.h"
 
@@ -69,7 +70,7 @@ int MakeDirectoryPath(const char* path) {
             memcpy(prefix, copy, n);
             prefix[n] = '\0';
             if (!DirectoryExists(prefix))
-                CreateDirectoryLong(prefix, nullptr);
+                DiskMakeFolder(prefix);
         }
         from = n + 1;
     }
@@ -77,7 +78,7 @@ int MakeDirectoryPath(const char* path) {
     const char* whole = copy;
     if (DirectoryExists(whole))
         return 1;
-    if (CreateDirectoryLong(whole, nullptr))
+    if (DiskMakeFolder(whole))
         return 1;
     // A folder deeper than the current directory can reach still counts.
     const DWORD attributes = GetFileAttributesLong(whole);

@@ -1,43 +1,108 @@
-#include "FileReplace.h"
+#include "FileLayer.h"
 
-#include "Framework.h"
-#include "Owners.h"
+#include "LongPath.h"
 
-#include <windows.h>
 #include <string.h>
 
 namespace {
 
-// Keeps the error of a failed step across the clean-up after it.
-bool FailKeepingError(const char* workPath) {
-    const DWORD error = GetLastError();
-    RemoveFile(workPath);
-    SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
-    return false;
+DiskCallHook g_hook = nullptr;
+void* g_hookContext = nullptr;
+
+// Asks the test seam whether the call may go ahead.
+bool Allowed(DiskCall call, const char* path) {
+    return g_hook == nullptr || g_hook(g_hookContext, call, path);
 }
 
-// Data reaches the disk before the name does, so that a power cut cannot
-// leave a named file without its content.
-bool FlushFile(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return false;
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY))
-        return false;
-    UniqueHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    bool ok = file.IsValid() && FlushFileBuffers(file.Get()) && file.Close();
-    if (readOnly) {
-        const DWORD error = GetLastError();
-        ok = SetFileAttributesA(path, attributes) && ok;
-        if (!ok)
-            SetLastError(error);
-    }
-    return ok;
+bool MayCreate(DWORD disposition) {
+    return disposition == CREATE_NEW || disposition == CREATE_ALWAYS ||
+           disposition == OPEN_ALWAYS || disposition == TRUNCATE_EXISTING;
 }
+
+// Runs a clean-up step without losing the error of the failure before it.
+template <typename Step> void KeepingError(Step step) {
+    const DWORD error = GetLastError();
+    step();
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+}
+
+constexpr DWORD kCopyPiece = 64 * 1024;
+// The bits SetFileAttributes takes; the others describe the file's storage.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_NORMAL;
 
 } // namespace
+
+void SetDiskCallHook(DiskCallHook hook, void* context) {
+    g_hook = hook;
+    g_hookContext = context;
+}
+
+HANDLE DiskOpen(const char* path, DWORD access, DWORD share, DWORD disposition,
+                DWORD flagsAndAttributes) {
+    if (MayCreate(disposition) && !Allowed(DiskCall::kCreate, path))
+        return INVALID_HANDLE_VALUE;
+    HANDLE file =
+        CreateFileLong(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr);
+    if (file == nullptr) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+bool DiskWrite(HANDLE file, const char* path, const void* data, size_t size) {
+    if (!Allowed(DiskCall::kWrite, path))
+        return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD piece = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, p, piece, &written, nullptr))
+            return false;
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool DiskFlush(HANDLE file, const char* path) {
+    return Allowed(DiskCall::kFlush, path) && FlushFileBuffers(file) != FALSE;
+}
+
+bool DiskSetTimes(HANDLE file, const char* path, const FILETIME* creation,
+                  const FILETIME* lastWrite) {
+    return Allowed(DiskCall::kSetTimes, path) &&
+           SetFileTime(file, creation, nullptr, lastWrite) != FALSE;
+}
+
+bool DiskSetAttributes(const char* path, DWORD attributes) {
+    return Allowed(DiskCall::kSetAttributes, path) &&
+           SetFileAttributesLong(path, attributes) != FALSE;
+}
+
+bool DiskMove(const char* from, const char* to, DWORD flags) {
+    return Allowed(DiskCall::kMove, to) && MoveFileExLong(from, to, flags) != FALSE;
+}
+
+bool DiskDelete(const char* path) {
+    return Allowed(DiskCall::kDelete, path) && DeleteFileLong(path) != FALSE;
+}
+
+bool DiskMakeFolder(const char* path) {
+    return Allowed(DiskCall::kMakeFolder, path) && CreateDirectoryLong(path, nullptr) != FALSE;
+}
+
+bool DiskWriteProfile(const char* file, const char* section, const char* key, const char* value) {
+    return Allowed(DiskCall::kWriteProfile, file) &&
+           WritePrivateProfileStringA(section, key, value, file) != FALSE;
+}
 
 bool MakeWorkPath(const char* path, char* out, size_t capacity) {
     const size_t length = strlen(path);
@@ -51,56 +116,161 @@ bool MakeWorkPath(const char* path, char* out, size_t capacity) {
     return true;
 }
 
-bool PrepareWorkPath(const char* path, char* work, size_t capacity) {
-    if (!MakeWorkPath(path, work, capacity)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+bool RemoveFile(const char* path) {
+    const DWORD attributes = GetFileAttributesLong(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    return RemoveFile(work);
-}
-
-bool RemoveFile(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileA(path) != FALSE;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+        !DiskSetAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
+        return false;
+    return DiskDelete(path);
 }
 
 bool PutInPlace(const char* workPath, const char* target, ExistingTarget existing) {
     DWORD flags = MOVEFILE_WRITE_THROUGH;
-    if (existing == ExistingTarget::kReplace)
+    DWORD current = INVALID_FILE_ATTRIBUTES;
+    if (existing == ExistingTarget::kReplace) {
         flags |= MOVEFILE_REPLACE_EXISTING;
-    if (!MoveFileExA(workPath, target, flags))
-        return FailKeepingError(workPath);
-    return true;
+        current = GetFileAttributesLong(target);
+    }
+    // The platform replaces no read-only file; the bit goes only now, when
+    // the new file is complete, and comes back if the move fails.
+    const bool readOnly = current != INVALID_FILE_ATTRIBUTES &&
+                          !(current & FILE_ATTRIBUTE_DIRECTORY) &&
+                          (current & FILE_ATTRIBUTE_READONLY);
+    if (readOnly &&
+        !DiskSetAttributes(target, current & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+        KeepingError([&] { RemoveFile(workPath); });
+        return false;
+    }
+    if (DiskMove(workPath, target, flags))
+        return true;
+    KeepingError([&] {
+        if (readOnly)
+            DiskSetAttributes(target, current);
+        RemoveFile(workPath);
+    });
+    return false;
 }
 
-bool WriteWholeFile(const char* path, const void* data, size_t size) {
+bool NewFile::Create(const char* path, ExistingTarget existing) {
+    Discard();
+    // A leftover is removed rather than written over: a new file never
+    // follows a link that stands in its place.
+    if (existing == ExistingTarget::kReplace && !RemoveFile(path))
+        return false;
+    handle_.Attach(DiskOpen(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+    owned_ = handle_.IsValid();
+    if (owned_)
+        path_ = path;
+    return owned_;
+}
+
+bool NewFile::Write(const void* data, size_t size) {
+    return DiskWrite(handle_.Get(), path_.c_str(), data, size);
+}
+
+bool NewFile::Finish(const FILETIME* creation, const FILETIME* lastWrite, Durability durability,
+                     DWORD attributes) {
+    const char* path = path_.c_str();
+    if ((creation != nullptr || lastWrite != nullptr) &&
+        !DiskSetTimes(handle_.Get(), path, creation, lastWrite))
+        return false;
+    if (durability == Durability::kFlushed && !DiskFlush(handle_.Get(), path))
+        return false;
+    // Closing can report data that did not reach the disk.
+    if (!handle_.Close())
+        return false;
+    attributes &= kSettableAttributes;
+    return attributes == kNewFileAttributes || DiskSetAttributes(path, attributes);
+}
+
+bool NewFile::PlaceAs(const char* target, ExistingTarget existing) {
+    handle_.Close();
+    // PutInPlace removes the work file itself when it fails.
+    owned_ = false;
+    return PutInPlace(path_.c_str(), target, existing);
+}
+
+void NewFile::Discard() {
+    KeepingError([&] {
+        handle_.Close();
+        if (owned_)
+            RemoveFile(path_.c_str());
+        owned_ = false;
+    });
+}
+
+bool WriteWholeFile(const char* path, const void* data, size_t size, DWORD attributes) {
     char work[MAX_PATH];
-    if (!PrepareWorkPath(path, work, sizeof work))
+    if (!MakeWorkPath(path, work, sizeof work)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
-    File file;
-    if (!file.Open(work, File::modeCreate | File::modeWrite))
-        return false;
-    const bool written = file.Write(data, static_cast<unsigned long>(size)) && file.Flush();
-    const DWORD error = GetLastError();
-    // Closed before anything else: an open file could not be removed.
-    const bool closed = file.Close();
-    if (!written || !closed) {
-        if (!written)
-            SetLastError(error);
-        return FailKeepingError(work);
     }
-    return PutInPlace(work, path, ExistingTarget::kReplace);
+    NewFile file;
+    return file.Create(work, ExistingTarget::kReplace) && file.Write(data, size) &&
+           file.Finish(nullptr, nullptr, Durability::kFlushed, attributes) &&
+           file.PlaceAs(path, ExistingTarget::kReplace);
+}
+
+namespace {
+
+// Copies source into file, which Create made; the source's last-write time
+// goes with it. The attributes are those of the new file.
+bool CopyContent(const char* source, NewFile& file, FILETIME& lastWrite) {
+    UniqueHandle from(CreateFileLong(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!from.IsValid())
+        return false;
+    if (!GetFileTime(from.Get(), nullptr, nullptr, &lastWrite))
+        return false;
+    HeapBlock piece(malloc(kCopyPiece));
+    if (!piece.IsValid()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(from.Get(), piece.Bytes(), kCopyPiece, &got, nullptr))
+            return false;
+        if (got == 0)
+            return true;
+        if (!file.Write(piece.Bytes(), got))
+            return false;
+    }
+}
+
+} // namespace
+
+bool CopyIntoNewFile(const char* source, NewFile& file, const char* path) {
+    FILETIME lastWrite;
+    return file.Create(path, ExistingTarget::kReplace) && CopyContent(source, file, lastWrite) &&
+           file.Finish(nullptr, &lastWrite, Durability::kAsWritten, kNewFileAttributes);
 }
 
 bool CopyWholeFile(const char* source, const char* target, ExistingTarget existing) {
     char work[MAX_PATH];
-    if (!PrepareWorkPath(target, work, sizeof work))
+    if (!MakeWorkPath(target, work, sizeof work)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
-    if (!CopyFileA(source, work, FALSE) || !FlushFile(work))
-        return FailKeepingError(work);
-    return PutInPlace(work, target, existing);
+    }
+    const DWORD attributes = GetFileAttributesLong(source);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    NewFile file;
+    FILETIME lastWrite;
+    return file.Create(work, ExistingTarget::kReplace) && CopyContent(source, file, lastWrite) &&
+           file.Finish(nullptr, &lastWrite, Durability::kFlushed, attributes) &&
+           file.PlaceAs(target, existing);
+}
+
+bool FlushFile(const char* path) {
+    UniqueHandle file(DiskOpen(path, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
+    return file.IsValid() && DiskFlush(file.Get(), path) && file.Close();
 }

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <stddef.h>
+#include <string>
 
 // What a call is about to do to the disk.
 enum class DiskCall {
@@ -81,19 +82,20 @@ class NewFile {
     NewFile& operator=(const NewFile&) = delete;
 
     // Creates path for writing, without sharing, with the normal attribute.
-    // With kReplace a plain file there is removed first. The path must
-    // outlive this owner. False (nothing owned) when it cannot be created.
+    // With kReplace a plain file there is removed first. False (nothing
+    // owned) when it cannot be created.
     bool Create(const char* path, ExistingTarget existing);
     HANDLE Handle() const { return handle_.Get(); }
-    const char* Path() const { return path_; }
+    const char* Path() const { return path_.c_str(); }
     bool Write(const void* data, size_t size);
     // Sets the times (when given) through the handle, flushes when asked,
-    // closes, and sets the attributes unless they are those of a new file
-    // (FILE_ATTRIBUTE_ARCHIVE). The file is still this owner's.
+    // closes, and sets the attributes (those SetFileAttributes takes) unless
+    // they are those of a new file, kNewFileAttributes. The file is still
+    // this owner's.
     bool Finish(const FILETIME* creation, const FILETIME* lastWrite, Durability durability,
                 DWORD attributes);
     // The finished file stays where it is.
-    void Keep() { path_ = nullptr; }
+    void Keep() { owned_ = false; }
     // The finished file takes the target's place (PutInPlace).
     bool PlaceAs(const char* target, ExistingTarget existing);
     // Closed and removed, unless kept or placed. The last error survives it.
@@ -101,7 +103,9 @@ class NewFile {
 
   private:
     UniqueHandle handle_;
-    const char* path_ = nullptr;
+    // A copy: the owner may outlive the text it was given.
+    std::string path_;
+    bool owned_ = false;
 };
 
 // What a file created with the normal attribute carries.
@@ -114,7 +118,8 @@ bool WriteWholeFile(const char* path, const void* data, size_t size, DWORD attri
 
 // Copies source whole into a new file at path (through NewFile, kReplace),
 // with the source's last-write time; attributes: those of a new file.
-// Finished flushed but not placed: the caller edits, places or keeps it.
+// Finished but neither flushed nor placed: the caller edits, flushes and
+// places it.
 bool CopyIntoNewFile(const char* source, NewFile& file, const char* path);
 
 // Copies source to target with the source's attributes and last-write time,

@@ -1,59 +1,36 @@
-// The update procedure: payload, unpack, settings and command files, the two
-// old files moved aside, the libraries, and the marker as the last change.
+// The update procedure: what an interrupted run left is removed, everything
+// the plan touches is checked, then each step of the plan runs in turn, the
+// marker last.
 #include "General.h"
 
 #include "ErrorText.h"
-#include "FileReplace.h"
+#include "FileLayer.h"
 #include "GeneratedFiles.h"
-#include "Globals.h"
 #include "Log.h"
+#include "LongPath.h"
+#include "Mbcs.h"
 #include "PathHelpers.h"
 #include "Payload.h"
+#include "Plan.h"
 #include "Precheck.h"
 #include "pack/FolderPack.h"
+#include "pack/FolderPackReader.h"
 
 #include <winsock2.h>
 #include <stdio.h>
 #include <string.h>
 
-HostNameLookup g_hostNameLookup = gethostname;
-UpdateStepHook g_stepHook = nullptr;
-
-const char* const kLibraries[9] = {
-    "UserGate.dll", "Octlapi.dll", "blkio.dll",    "KeyRoute.dll", "NETLK16.DLL",
-    "netlk32.dll",  "ctlapi.dll",  "CfgStore.dll", "HostBind.dll",
-};
-
-const char* const kRetired[2][2] = {
-    {"patchjob.vbe", "patchjob.vb_"},
-    {"AlertKey.exe", "AlertKey.ex_"},
-};
-
 namespace {
 
-int g_stepsDone = 0;
-
-void StepDone() {
-    ++g_stepsDone;
-    if (g_stepHook != nullptr)
-        g_stepHook(g_stepsDone);
-}
-
-// Every record of the unpack that has been written counts as a step.
-int UnpackProgress(int32_t item, int32_t, uint64_t, uint64_t) {
-    if (item > 0)
-        StepDone();
-    return 0;
-}
-
-// Copies text into a 260-byte buffer; false (buffer empty) when it does not fit.
-bool CopyText(char* out, const char* text) {
-    int n = snprintf(out, kPathBufferSize, "%s", text);
-    if (n >= 0 && static_cast<size_t>(n) < kPathBufferSize)
-        return true;
-    out[0] = '\0';
-    return false;
-}
+// One update under way: what it works on and what its steps learn.
+struct Run {
+    UpdateTarget target;
+    HostNameLookup hostName;
+    Plan plan;
+    const void* archive = nullptr;
+    DWORD archiveSize = 0;
+    ShareLookup share;
+};
 
 // folder + "\" + name; a path that does not fit fails the update.
 bool MakePath(const char* folder, const char* name, char* out) {
@@ -63,26 +40,43 @@ bool MakePath(const char* folder, const char* name, char* out) {
     return false;
 }
 
-// "\\server\TALMEROWU$"; a server name too long for it fails the update.
-bool MakeSharePath(const char* server, char* out) {
-    int n = snprintf(out, kPathBufferSize, "\\\\%s\\%s", server, kShareName);
-    if (n >= 0 && static_cast<size_t>(n) < kPathBufferSize)
-        return true;
-    out[0] = '\0';
-    WRITE_LOG("共有パス生成失敗 %s .", server);
+// "<file> <what> : <the system's text> ." for the last error; false.
+bool LogFailure(const char* path, const char* what) {
+    ErrorText reason(GetLastError());
+    WRITE_LOG("%s %s : %s .", path, what, reason.text);
     return false;
 }
 
-bool LogWriteFailure(const char* path) {
-    ErrorText reason(GetLastError());
-    WRITE_LOG("%s 書き込み失敗 : %s .", path, reason.text);
-    return false;
-}
-
-bool LogCopyFailure(const char* path) {
-    ErrorText reason(GetLastError());
-    WRITE_LOG("%s コピー失敗 : %s .", path, reason.text);
-    return false;
+// The records of the share and the server, as the update reads them; false
+// (after the record that says why) when the update cannot go on.
+bool LogShare(const ShareLookup& share) {
+    WRITE_LOG("TLX共有フォルダ %s .", share.tlxShare);
+    if (share.noneNamed)
+        WRITE_LOG("救済措置失敗.");
+    switch (share.outcome) {
+    case ShareOutcome::kFound:
+        break;
+    case ShareOutcome::kNoShare:
+        return false;
+    case ShareOutcome::kNoHostName: {
+        ErrorText reason(static_cast<DWORD>(share.hostError));
+        WRITE_LOG("サーバ救済措置失敗 : %s .", reason.text);
+        return false;
+    }
+    case ShareOutcome::kTooLong:
+        WRITE_LOG("共有パス生成失敗 %s .", share.serverName);
+        return false;
+    case ShareOutcome::kNotAHost: {
+        char shown[kPathBufferSize * 4];
+        PrintableValue(share.serverName, shown, sizeof shown);
+        WRITE_LOG("サーバ名不正 %s : 英数字と - . _ 以外は使えません .", shown);
+        return false;
+    }
+    }
+    if (share.rescued)
+        WRITE_LOG("TLX共有フォルダ %s .", share.sharePath);
+    WRITE_LOG("サーバ %s .", share.serverName);
+    return true;
 }
 
 // One record for the first problem that the check before the update found.
@@ -95,6 +89,10 @@ bool Checked(const CheckResult& check) {
         break;
     case CheckProblem::kBadArchive:
         WRITE_LOG("展開に失敗 %d .", static_cast<int>(check.error));
+        break;
+    case CheckProblem::kNoMarker:
+        WRITE_LOG("展開に失敗 %d .", kFpBadFormat);
+        WRITE_LOG("ペイロードに %s がありません .", kMarkerFile);
         break;
     case CheckProblem::kNoSpace:
         WRITE_LOG("空き容量不足 %s : 必要 %lu KB, 空き %lu KB .", check.path,
@@ -110,7 +108,9 @@ bool Checked(const CheckResult& check) {
     case CheckProblem::kMalformedText:
         WRITE_LOG("更新不可 %s : 文字コードを判別できません .", check.path);
         break;
-    case CheckProblem::kReadOnly:
+    case CheckProblem::kShare:
+        LogShare(check.share);
+        break;
     case CheckProblem::kSystemError: {
         ErrorText reason(check.error);
         WRITE_LOG("更新不可 %s : %s .", check.path, reason.text);
@@ -120,132 +120,152 @@ bool Checked(const CheckResult& check) {
     return false;
 }
 
-// Share path and server name from patchjob.ini, with the rescue measures
-// when it names no share. False when the update cannot go on.
-bool FindShare(const char* settings, char* sharePath, char* serverName) {
-    sharePath[0] = '\0';
-    serverName[0] = '\0';
-    ReadTlxShare(settings, sharePath);
-    WRITE_LOG("TLX共有フォルダ %s .", sharePath);
-    if (sharePath[0] != '\0') {
-        CopyText(serverName, GetUncServerName(sharePath));
-    } else {
-        ReadSusShare(settings, sharePath);
-        if (sharePath[0] == '\0') {
-            WRITE_LOG("救済措置失敗.");
-            if (g_operationMode != kModeServer)
-                return false;
-            // A server serves its own share.
-            char hostName[kPathBufferSize];
-            memset(hostName, 0, sizeof hostName);
-            if (g_hostNameLookup(hostName, static_cast<int>(sizeof hostName)) != 0) {
-                // Command files that name no server would not work.
-                WRITE_LOG("サーバ救済措置失敗.");
-                return false;
-            }
-            hostName[sizeof hostName - 1] = '\0';
-            if (!MakeSharePath(hostName, sharePath))
+// What an interrupted run left, removed before anything else: the work
+// names of the plan, the marker under its aside name, and the unpacker's
+// new file beside each file of the payload.
+bool RemoveLeftover(const char* path) {
+    if (GetFileAttributesLong(path) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (!RemoveFile(path))
+        return LogFailure(path, "削除失敗");
+    WRITE_LOG("中断時の残り %s を削除.", path);
+    return true;
+}
+
+struct LeftoverWalk {
+    bool ok = true;
+};
+
+void RemoveNewFileBeside(void* context, const PackRecord& record) {
+    LeftoverWalk& walk = *static_cast<LeftoverWalk*>(context);
+    if (!walk.ok || record.Folder())
+        return;
+    const size_t length = strlen(record.target);
+    const char* last = MbcsFindLast(record.target, length, '\\');
+    char path[kFpPathBufferSize + sizeof kFpNewFileName];
+    const size_t folder = static_cast<size_t>(last - record.target) + 1;
+    memcpy(path, record.target, folder);
+    memcpy(path + folder, kFpNewFileName, sizeof kFpNewFileName);
+    walk.ok = RemoveLeftover(path);
+}
+
+bool RemoveLeftovers(const Run& run) {
+    const char* folder = run.target.featureFolder;
+    char path[kPathBufferSize];
+    for (const PlanStep& step : run.plan) {
+        if (step.action == PlanAction::kMarker) {
+            if (!JoinPath(folder, step.source, path, sizeof path) || !RemoveLeftover(path))
                 return false;
         }
-        CopyText(serverName, GetUncServerName(sharePath));
-        if (!MakeSharePath(serverName, sharePath))
+        char work[kPathBufferSize];
+        if (UsesWorkName(step) && JoinPath(folder, step.target, path, sizeof path) &&
+            MakeWorkPath(path, work, sizeof work) && !RemoveLeftover(work))
             return false;
-        WRITE_LOG("TLX共有フォルダ %s .", sharePath);
     }
-    WRITE_LOG("サーバ %s .", serverName);
-    return true;
+    LeftoverWalk walk;
+    ArchiveReader reader(static_cast<const char*>(run.archive), run.archiveSize);
+    TestFolderPack(reader, folder, ChunkCheck::kLengths, RemoveNewFileBeside, &walk);
+    return walk.ok;
+}
+
+// The payload, written out and unpacked through one handle; the marker goes
+// to its aside name. Data reaches the disk file by file.
+bool Unpack(const Run& run) {
+    char payloadPath[kPathBufferSize];
+    UniqueHandle payload;
+    const bool written = OpenPayloadFile(run.archive, run.archiveSize, payloadPath, payload);
+    const DWORD error = GetLastError();
+    WRITE_LOG("テンポラリ %s 生成.", payloadPath);
+    WRITE_LOG("出力結果 %d .", written ? 1 : 0);
+    if (!written) {
+        SetLastError(error);
+        ErrorText reason(error);
+        WRITE_LOG("ファイル生成失敗 %s : %s .", payloadPath, reason.text);
+        return false;
+    }
+    WRITE_LOG("展開先フォルダ %s .", run.target.featureFolder);
+    char failed[kPathBufferSize];
+    UnpackOptions options;
+    options.overwrite = [](void*, const char* target) { return AlwaysOverwrite(target); };
+    options.divertName = kMarkerFile;
+    options.divertTo = kMarkerAside;
+    options.durability = Durability::kFlushed;
+    options.failedTarget = failed;
+    options.failedTargetCapacity = sizeof failed;
+    const int code = ExtractFolderPackFrom(run.target.featureFolder, payload.Get(), options);
+    if (code >= 0)
+        return true;
+    WRITE_LOG("展開に失敗 %d .", code);
+    if (failed[0] != '\0' && options.failedError != 0) {
+        ErrorText reason(options.failedError);
+        WRITE_LOG("%s 展開失敗 : %s .", failed, reason.text);
+    } else if (failed[0] != '\0') {
+        WRITE_LOG("%s 展開失敗.", failed);
+    }
+    return false;
 }
 
 // patchjob.ini as the customer had it, kept once: a later run finds the
 // backup there and leaves it.
-bool BackUpSettings(const char* settings) {
-    char backup[kPathBufferSize];
-    if (!MakePath(g_featureFolder, kPatchJobBackup, backup))
-        return false;
-    if (GetFileAttributesA(settings) == INVALID_FILE_ATTRIBUTES ||
-        GetFileAttributesA(backup) != INVALID_FILE_ATTRIBUTES)
+bool BackUp(const char* target, const char* source) {
+    if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES)
         return true;
-    if (!CopyWholeFile(settings, backup, ExistingTarget::kKeep))
-        return LogWriteFailure(backup);
-    WRITE_LOG("バックアップ %s .", backup);
-    StepDone();
+    if (!CopyWholeFile(source, target, ExistingTarget::kKeep))
+        return LogFailure(target, "書き込み失敗");
+    WRITE_LOG("バックアップ %s .", target);
     return true;
 }
 
-bool RewriteSettings(const char* settings, const char* sharePath) {
-    if (!BackUpSettings(settings))
-        return false;
-    WRITE_LOG("%s の書き換え.", settings);
-    PatchJobValues old;
-    ReadPatchJobValues(settings, old);
-    WRITE_LOG("旧値 SUS_SHARE=%s TLX_SHARE=%s WU_CMD=%s .", old.susShare, old.tlxShare, old.wuCmd);
-    if (!RewritePatchJobIni(settings, sharePath))
-        return LogWriteFailure(settings);
-    StepDone();
-    return true;
-}
-
-bool WriteCommandFiles(const char* serverName) {
-    if (g_operationMode == kModeClient) {
-        char runBat[kPathBufferSize];
-        if (!MakePath(g_featureFolder, kPatchRunBat, runBat))
-            return false;
-        WRITE_LOG("%s の書き換え.", runBat);
-        if (!WritePatchRunBat(runBat, serverName)) {
-            WRITE_LOG("%s 生成失敗.", runBat);
-            return false;
-        }
-        StepDone();
+bool Rewrite(const Run& run, const PlanStep& step, const char* target) {
+    if (step.content == PlanContent::kPatchJob) {
+        WRITE_LOG("%s の書き換え.", target);
+        PatchJobValues old;
+        ReadPatchJobValues(target, old);
+        WRITE_LOG("旧値 SUS_SHARE=%s TLX_SHARE=%s WU_CMD=%s .", old.susShare, old.tlxShare,
+                  old.wuCmd);
+        if (!RewritePatchJobIni(target, run.share.sharePath))
+            return LogFailure(target, "書き込み失敗");
         return true;
     }
-    char xpBat[kPathBufferSize];
-    if (!MakePath(g_featureFolder, kPatchCliXpBat, xpBat))
-        return false;
-    WRITE_LOG("%s の生成.", xpBat);
-    if (!WritePatchCliXpBat(xpBat, serverName, g_featureFolder)) {
-        WRITE_LOG("%s 生成失敗.", xpBat);
-        return false;
-    }
-    StepDone();
-    char bat2000[kPathBufferSize];
-    if (!MakePath(g_featureFolder, kPatchCli2000Bat, bat2000))
-        return false;
-    if (!CopyWholeFile(xpBat, bat2000, ExistingTarget::kReplace)) {
-        LogCopyFailure(bat2000);
-        WRITE_LOG("ファイルコピー失敗.");
-        return false;
-    }
-    StepDone();
+    if (!WritePatchSvcIni(target, run.share.serverName))
+        return LogFailure(target, "書き込み失敗");
     return true;
 }
 
-// Libraries the install folder lacks are skipped; each one there must be
-// copied.
-bool CopyLibraries() {
-    for (const char* library : kLibraries) {
-        char source[kPathBufferSize];
-        char target[kPathBufferSize];
-        if (!MakePath(g_installPath, library, source) ||
-            !MakePath(g_featureFolder, library, target))
-            return false;
-        if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES)
-            continue;
-        if (!CopyWholeFile(source, target, ExistingTarget::kReplace))
-            return LogCopyFailure(target);
-        StepDone();
+bool Write(const Run& run, const PlanStep& step, const char* target) {
+    int written;
+    if (step.content == PlanContent::kPatchRun) {
+        WRITE_LOG("%s の書き換え.", target);
+        written = WritePatchRunBat(target, run.share.serverName);
+    } else {
+        WRITE_LOG("%s の生成.", target);
+        written = WritePatchCliXpBat(target, run.share.serverName, run.target.featureFolder);
     }
-    return true;
+    return written != 0 || LogFailure(target, "生成失敗");
+}
+
+// A missing old file, or one whose new name is taken, keeps its name.
+bool Retire(const char* target, const char* source) {
+    WRITE_LOG("旧 %s .", source);
+    WRITE_LOG("新 %s .", target);
+    if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    return DiskMove(source, target, MOVEFILE_WRITE_THROUGH) || LogFailure(source, "名前変更失敗");
 }
 
 // The marker as the unpack left it, under its aside name: removed again when
 // the update fails after the unpack, since it says nothing yet.
 class AsideMarker {
   public:
+    explicit AsideMarker(const char* folder) {
+        armed_ = JoinPath(folder, kMarkerAside, path_, sizeof path_) != 0;
+    }
     ~AsideMarker() {
         if (armed_)
             RemoveFile(path_);
     }
-    void Arm() { armed_ = JoinPath(g_featureFolder, kMarkerAside, path_, sizeof path_) != 0; }
     void Disarm() { armed_ = false; }
 
   private:
@@ -253,112 +273,85 @@ class AsideMarker {
     char path_[kPathBufferSize] = "";
 };
 
-bool Unpack(const char* payloadPath) {
-    WRITE_LOG("展開先フォルダ %s .", g_featureFolder);
-    char failed[kPathBufferSize];
-    UnpackOptions options;
-    options.overwriteCallback = AlwaysOverwrite;
-    options.progressCallback = UnpackProgress;
-    options.divertName = kMarkerFile;
-    options.divertTo = kMarkerAside;
-    options.failedTarget = failed;
-    options.failedTargetCapacity = sizeof failed;
-    const int code = ExtractFolderPackWith(g_featureFolder, payloadPath, options);
-    // The payload file has served its purpose either way.
-    RemoveFile(payloadPath);
-    if (code < 0) {
-        WRITE_LOG("展開に失敗 %d .", code);
-        if (failed[0] != '\0')
-            WRITE_LOG("%s 展開失敗.", failed);
+bool RunStep(Run& run, const PlanStep& step) {
+    const char* folder = run.target.featureFolder;
+    char target[kPathBufferSize] = "";
+    char source[kPathBufferSize] = "";
+    if (step.target != nullptr && !MakePath(folder, step.target, target))
         return false;
+    if (step.source != nullptr &&
+        !MakePath(step.action == PlanAction::kCopyInstalled ? run.target.installPath : folder,
+                  step.source, source))
+        return false;
+    switch (step.action) {
+    case PlanAction::kUnpack:
+        return Unpack(run);
+    case PlanAction::kReadShare:
+        run.share = LookUpShare(target, run.target.mode, run.hostName);
+        return LogShare(run.share);
+    case PlanAction::kBackUp:
+        return BackUp(target, source);
+    case PlanAction::kRewrite:
+        return Rewrite(run, step, target);
+    case PlanAction::kWrite:
+        return Write(run, step, target);
+    case PlanAction::kCopy:
+        if (CopyWholeFile(source, target, ExistingTarget::kReplace))
+            return true;
+        LogFailure(target, "コピー失敗");
+        WRITE_LOG("ファイルコピー失敗.");
+        return false;
+    case PlanAction::kCopyInstalled:
+        // Libraries the install folder lacks are left out.
+        if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        return CopyWholeFile(source, target, ExistingTarget::kReplace) ||
+               LogFailure(target, "コピー失敗");
+    case PlanAction::kRetire:
+        return Retire(target, source);
+    case PlanAction::kMarker:
+        return PutInPlace(source, target, ExistingTarget::kReplace) ||
+               LogFailure(target, "生成失敗");
     }
-    return true;
+    return false;
 }
 
-// The steps of the update in order; false as soon as one fails (the failure
-// is logged by then).
-bool RunSteps() {
-    const WORD resourceId = g_operationMode == kModeServer ? kPayloadServer : kPayloadClient;
-    const void* archive = nullptr;
-    DWORD archiveSize = 0;
-    if (!FindPayload(resourceId, &archive, &archiveSize))
-        archiveSize = 0;
+bool RunSteps(Run& run) {
+    if (!FindPayload(run.target.mode == 1 ? kPayloadServer : kPayloadClient, &run.archive,
+                     &run.archiveSize)) {
+        run.archive = nullptr;
+        run.archiveSize = 0;
+    }
+    if (!RemoveLeftovers(run))
+        return false;
     // Nothing is changed until everything that will be can be.
-    if (!Checked(CheckBeforeUpdate(archive, archiveSize)))
+    if (!Checked(
+            CheckBeforeUpdate(run.target, run.plan, run.archive, run.archiveSize, run.hostName)))
         return false;
-
-    char payloadPath[kPathBufferSize];
-    CopyText(payloadPath, GetPayloadTempPath());
-    WRITE_LOG("テンポラリ %s 生成.", payloadPath);
-    int written = WritePayloadFile(resourceId, payloadPath, 1);
-    WRITE_LOG("出力結果 %d .", written);
-    if (written == 0) {
-        WRITE_LOG("ファイル生成失敗.");
-        if (payloadPath[0] != '\0')
-            RemoveFile(payloadPath);
-        return false;
-    }
-    AsideMarker asideMarker;
-    asideMarker.Arm();
-    if (!Unpack(payloadPath))
-        return false;
-
-    char settings[kPathBufferSize];
-    if (!MakePath(g_featureFolder, kPatchJobIni, settings))
-        return false;
-    char sharePath[kPathBufferSize];
-    char serverName[kPathBufferSize];
-    if (!FindShare(settings, sharePath, serverName) || !RewriteSettings(settings, sharePath) ||
-        !WriteCommandFiles(serverName))
-        return false;
-
-    char serviceSettings[kPathBufferSize];
-    if (!MakePath(g_featureFolder, kPatchSvcIni, serviceSettings))
-        return false;
-    if (!WritePatchSvcIni(serviceSettings, serverName))
-        return LogWriteFailure(serviceSettings);
-    StepDone();
-
-    // A missing old file, or one whose new name is taken, keeps its name.
-    for (const auto& names : kRetired) {
-        char oldPath[kPathBufferSize];
-        char newPath[kPathBufferSize];
-        if (!MakePath(g_featureFolder, names[0], oldPath) ||
-            !MakePath(g_featureFolder, names[1], newPath))
+    AsideMarker asideMarker(run.target.featureFolder);
+    for (const PlanStep& step : run.plan) {
+        if (!RunStep(run, step))
             return false;
-        WRITE_LOG("旧 %s .", oldPath);
-        WRITE_LOG("新 %s .", newPath);
-        if (rename(oldPath, newPath) == 0)
-            StepDone();
-    }
-
-    if (!CopyLibraries())
-        return false;
-
-    char aside[kPathBufferSize];
-    char marker[kPathBufferSize];
-    if (!MakePath(g_featureFolder, kMarkerAside, aside) ||
-        !MakePath(g_featureFolder, kMarkerFile, marker))
-        return false;
-    if (!PutInPlace(aside, marker, ExistingTarget::kReplace)) {
-        WRITE_LOG("%s 生成失敗.", marker);
-        return false;
     }
     asideMarker.Disarm();
-    StepDone();
     return true;
 }
 
 } // namespace
 
-bool RunUpdate() {
-    g_stepsDone = 0;
-    return RunSteps();
+bool RunUpdate(const UpdateTarget& target, const UpdateHooks& hooks) {
+    Run run;
+    run.target = target;
+    run.hostName = hooks.hostName != nullptr ? hooks.hostName : gethostname;
+    run.plan = PlanFor(target.mode);
+    return RunSteps(run);
 }
 
-unsigned UpdateWorker(void*) {
-    WPARAM result = RunUpdate() ? 1 : 0;
-    PostMessageA(g_mainWindow, WM_UPDATE_FINISHED, result, 0);
+unsigned UpdateWorker(void* param) {
+    UpdateWork& work = *static_cast<UpdateWork*>(param);
+    const bool succeeded = RunUpdate(work.target, work.hooks);
+    if (work.finished != nullptr)
+        work.finished(work.context, succeeded);
     return 0;
 }
 

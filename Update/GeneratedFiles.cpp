@@ -1,6 +1,8 @@
 #include "GeneratedFiles.h"
 
-#include "FileReplace.h"
+#include "FileLayer.h"
+#include "Plan.h"
+#include "Share.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -38,13 +40,25 @@ struct ProfileKey {
 // then puts the copy in place of the file.
 int EditProfile(const char* file, const ProfileKey* keys, size_t count) {
     char work[MAX_PATH];
-    if (!PrepareWorkPath(file, work, sizeof work))
+    if (!MakeWorkPath(file, work, sizeof work)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
+    }
+    NewFile copy;
+    if (GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES) {
+        if (!copy.Create(work, ExistingTarget::kReplace) ||
+            !copy.Finish(nullptr, nullptr, Durability::kAsWritten, kNewFileAttributes))
+            return 0;
+    } else if (!CopyIntoNewFile(file, copy, work)) {
+        return 0;
+    }
     ForgetCachedProfile(work);
-    bool ok = GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES || CopyFileA(file, work, FALSE);
+    bool ok = true;
     for (size_t i = 0; ok && i < count; ++i)
-        ok = WritePrivateProfileStringA(keys[i].section, keys[i].key, keys[i].value, work) != FALSE;
+        ok = DiskWriteProfile(work, keys[i].section, keys[i].key, keys[i].value);
+    DWORD error = GetLastError();
     ForgetCachedProfile(work);
+    SetLastError(error);
     for (size_t i = 0; ok && i < count; ++i) {
         char value[1024];
         GetPrivateProfileStringA(keys[i].section, keys[i].key, "\x01", value, sizeof value, work);
@@ -53,16 +67,11 @@ int EditProfile(const char* file, const ProfileKey* keys, size_t count) {
             ok = false;
         }
     }
-    const DWORD error = GetLastError();
-    ForgetCachedProfile(work);
-    if (!ok) {
-        RemoveFile(work);
-        SetLastError(error);
-        return 0;
-    }
-    const bool placed = PutInPlace(work, file, ExistingTarget::kReplace);
+    ok = ok && FlushFile(work) && copy.PlaceAs(file, ExistingTarget::kReplace);
+    error = GetLastError();
     ForgetCachedProfile(file);
-    return placed ? 1 : 0;
+    SetLastError(error);
+    return ok ? 1 : 0;
 }
 
 bool Fits(int n, size_t capacity) {
@@ -70,7 +79,7 @@ bool Fits(int n, size_t capacity) {
 }
 
 int WriteText(const char* path, const char* text) {
-    return WriteWholeFile(path, text, strlen(text)) ? 1 : 0;
+    return WriteWholeFile(path, text, strlen(text), kNewFileAttributes) ? 1 : 0;
 }
 } // namespace
 

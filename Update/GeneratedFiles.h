@@ -1,18 +1,14 @@
 // The feature's settings files (patchjob.ini, PatchSvc.ini) and the command
 // files that the update writes into the feature folder. Each is replaced
-// whole (see FileReplace.h): a failed write leaves the file as it was.
+// whole through the file layer: a failed write leaves the file as it was.
+// The new file has the attributes of a new file, whatever the old one had
+// (a read-only one is replaced too), so that an interrupted update and one
+// that was not end with the same files. The file names are the plan's
+// (Plan.h).
 #pragma once
 
 #include <stddef.h>
 
-constexpr char kPatchJobIni[] = "patchjob.ini";
-constexpr char kPatchJobBackup[] = "patchjob.ini.bak";
-constexpr char kPatchSvcIni[] = "PatchSvc.ini";
-constexpr char kPatchRunBat[] = "patchrun.bat";
-constexpr char kPatchCliXpBat[] = "patchcliXP.bat";
-constexpr char kPatchCli2000Bat[] = "patchcli2000.bat";
-// The share through which clients reach the server's feature folder.
-constexpr char kShareName[] = "TALMEROWU$";
 // Size of every value read from a settings file (259 bytes and the NUL).
 constexpr size_t kProfileValueSize = 260;
 

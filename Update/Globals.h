@@ -1,10 +1,10 @@
 // Process-wide values, fixed on the main thread at start-up (and the main
-// window when the dialog initialises), read-only afterwards.
+// window when the dialog initialises), read-only afterwards. The log's path
+// is the log's own (Log.h).
 #pragma once
 
 #include <windows.h>
 
-extern char g_logPath[260];
 extern int g_operationMode;
 extern char g_installPath[260];
 extern char g_featureFolder[260];

@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <string.h>
 
+char g_logPath[260];
+
 LogWriter::LogWriter(const char* logPath_, const char* sourceFilePath, int line_) : line(line_) {
     size_t n = strnlen(logPath_, sizeof logPath - 1);
     memcpy(logPath, logPath_, n);

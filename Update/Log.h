@@ -9,6 +9,8 @@
 // this source position and appends one record.
 #define WRITE_LOG(...) LogWriter(g_logPath, __FILE__, __LINE__).WriteLog(__VA_ARGS__)
 
+// The log file of this process: set once at start-up, before the first
+// record; empty, every record is dropped.
 extern char g_logPath[260];
 
 // Files never grow past this many bytes: the older generation goes to ".BAK".

@@ -1,8 +1,10 @@
 #include "Payload.h"
 
+#include "FileLayer.h"
 #include "Owners.h"
 #include "PathHelpers.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -58,4 +60,56 @@ const char* GetPayloadTempPath() {
         g_payloadTempBuild[0] = '\0';
     memcpy(g_payloadTempPath, g_payloadTempBuild, sizeof g_payloadTempPath);
     return g_payloadTempPath;
+}
+
+namespace {
+
+// The errors of a name that something else holds.
+bool IsNameTaken(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+           error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+// Creates path new, as OpenPayloadFile describes.
+bool CreatePayloadFile(const char* path, UniqueHandle& file) {
+    file.Attach(DiskOpen(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE));
+    return file.IsValid();
+}
+
+} // namespace
+
+bool OpenPayloadFile(const void* data, DWORD size, char* path, UniqueHandle& file) {
+    const char* usual = GetPayloadTempPath();
+    memcpy(path, usual, kPathBufferSize);
+    if (path[0] == '\0') {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    // Update.tmp, unless something other than a file of its own stands
+    // there; then a name of this run's own. Any other failure (a full
+    // disk, say) is no matter of the name.
+    bool created = RemoveFile(path) && CreatePayloadFile(path, file);
+    DWORD error = GetLastError();
+    const size_t stem = strlen(usual) - strlen(".tmp");
+    for (unsigned n = 1; !created && IsNameTaken(error) && n < 100; ++n) {
+        char other[kPathBufferSize];
+        const int length =
+            snprintf(other, sizeof other, "%.*s.%u.tmp", static_cast<int>(stem), usual, n);
+        if (length < 0 || static_cast<size_t>(length) >= sizeof other)
+            break;
+        if (GetFileAttributesA(other) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        memcpy(path, other, sizeof other);
+        created = CreatePayloadFile(path, file);
+        if (!created)
+            error = GetLastError();
+    }
+    if (!created) {
+        SetLastError(error);
+        return false;
+    }
+    LARGE_INTEGER start = {};
+    return DiskWrite(file.Get(), path, data, size) &&
+           SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN);
 }

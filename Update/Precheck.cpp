@@ -1,9 +1,7 @@
 #include "Precheck.h"
 
-#include "General.h"
-#include "FileReplace.h"
+#include "FileLayer.h"
 #include "GeneratedFiles.h"
-#include "Globals.h"
 #include "LongPath.h"
 #include "Mbcs.h"
 #include "Owners.h"
@@ -14,14 +12,6 @@
 
 namespace {
 
-// How a step treats a file that is there already.
-enum class Use {
-    kReplace, // replaced; the step clears a read-only bit itself
-    kRewrite, // replaced; a read-only file makes the step fail
-    kMove,    // given another name
-    kRead,    // only read (a library's source)
-};
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Space is taken in clusters; every file may also need a directory entry.
 constexpr unsigned long long kCluster = 4096;
@@ -29,10 +19,14 @@ constexpr unsigned long long kMargin = 256 * 1024;
 // Settings files larger than this are checked on their first bytes only.
 constexpr DWORD kTextCheckLimit = 4 * 1024 * 1024;
 
-bool IsWellFormedText(const unsigned char* p, size_t size) {
+// A sample of the first bytes may end in the lead byte of a character that
+// goes on after it.
+bool IsWellFormedText(const unsigned char* p, size_t size, Sample sample) {
     for (size_t i = 0; i < size; ++i) {
         if (MbcsIsLeadByte(p[i])) {
-            if (i + 1 >= size || !MbcsIsTrailByte(p[i + 1]))
+            if (i + 1 >= size)
+                return sample == Sample::kFirstBytes;
+            if (!MbcsIsTrailByte(p[i + 1]))
                 return false;
             ++i;
         } else if (p[i] == 0x80 || p[i] == 0xA0 || p[i] >= 0xFD) {
@@ -42,7 +36,7 @@ bool IsWellFormedText(const unsigned char* p, size_t size) {
     return true;
 }
 
-bool IsUtf8(const unsigned char* p, size_t size) {
+bool IsUtf8(const unsigned char* p, size_t size, Sample sample) {
     for (size_t i = 0; i < size;) {
         const unsigned char c = p[i];
         size_t follow;
@@ -57,7 +51,9 @@ bool IsUtf8(const unsigned char* p, size_t size) {
         else
             return false;
         for (size_t k = 1; k <= follow; ++k) {
-            if (i + k >= size || (p[i + k] & 0xC0) != 0x80)
+            if (i + k >= size)
+                return sample == Sample::kFirstBytes;
+            if ((p[i + k] & 0xC0) != 0x80)
                 return false;
         }
         i += follow + 1;
@@ -71,26 +67,33 @@ unsigned long long RoundUp(unsigned long long bytes) {
 
 class Checker {
   public:
-    explicit Checker(CheckResult& result) : result_(result) {}
+    Checker(const UpdateTarget& target, CheckResult& result) : target_(target), result_(result) {}
 
     bool Fail(CheckProblem problem, const char* path, DWORD error = 0) {
         result_.problem = problem;
-        const size_t n = strnlen(path, sizeof result_.path - 1);
+        const size_t n = CutToWholeCharacters(path, sizeof result_.path - 1);
         memcpy(result_.path, path, n);
         result_.path[n] = '\0';
         result_.error = error;
         return false;
     }
+    bool Failed() const { return result_.problem != CheckProblem::kNone; }
 
-    // folder + name into path_; false (a failure) when it does not fit.
-    bool Join(const char* folder, const char* name) {
-        return JoinPath(folder, name, path_, sizeof path_) ||
-               Fail(CheckProblem::kPathTooLong, name);
+    // folder + name into out; false (a failure) when it or, when the step
+    // writes through it, its work name does not fit the byte-string calls.
+    bool Join(const char* folder, const char* name, char* out, bool workName = false) {
+        char work[kPathBufferSize];
+        if (!JoinPath(folder, name, out, kPathBufferSize) ||
+            (workName && !MakeWorkPath(out, work, sizeof work)))
+            return Fail(CheckProblem::kPathTooLong, name);
+        return true;
     }
-    const char* Path() const { return path_; }
 
-    // True when the file is absent or can be used as the step needs.
-    bool Usable(const char* path, Use use) {
+    // True when the file is absent or can be used as the step needs; the
+    // opens ask for the access the step's own calls will, with every kind of
+    // sharing offered, so that one fails exactly when another handle (or a
+    // running program) keeps that access out.
+    bool Usable(const char* path, ExistingFile use) {
         const DWORD attributes = GetFileAttributesLong(path);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = GetLastError();
@@ -100,28 +103,22 @@ class Checker {
         }
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return Fail(CheckProblem::kFolder, path);
-        const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-        if (use == Use::kRewrite && readOnly)
-            return Fail(CheckProblem::kReadOnly, path, ERROR_ACCESS_DENIED);
-        DWORD access = GENERIC_WRITE | DELETE;
-        if (use == Use::kReplace && readOnly)
-            access = DELETE | FILE_WRITE_ATTRIBUTES;
-        else if (use == Use::kMove)
-            access = DELETE;
-        else if (use == Use::kRead)
-            access = GENERIC_READ;
-        // An open for the access the step needs, with every kind of sharing
-        // offered, fails exactly when another handle or a running program
-        // keeps that access out.
+        if (use == ExistingFile::kRead) {
+            // Read as the copy reads it: only reading shared.
+            UniqueHandle file(CreateFileLong(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+            return file.IsValid() || Fail(CheckProblem::kSystemError, path, GetLastError());
+        }
+        // Replaced or renamed: the name must be free to go. A read-only file
+        // is made writable only by the step itself, so only its name is asked
+        // for; any other file is asked for writing too, which a running
+        // program refuses.
+        DWORD access = DELETE;
+        if (use == ExistingFile::kReplaced && !(attributes & FILE_ATTRIBUTE_READONLY))
+            access |= GENERIC_WRITE;
         UniqueHandle file(
             CreateFileLong(path, access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!file.IsValid())
-            return Fail(CheckProblem::kSystemError, path, GetLastError());
-        return true;
-    }
-
-    bool Named(const char* folder, const char* name, Use use) {
-        return Join(folder, name) && Usable(path_, use);
+        return file.IsValid() || Fail(CheckProblem::kSystemError, path, GetLastError());
     }
 
     // Space for a file of this size written beside the one it replaces.
@@ -135,34 +132,15 @@ class Checker {
     bool Members(const void* archive, DWORD size) {
         ArchiveReader reader(static_cast<const char*>(archive), size);
         const int code =
-            TestFolderPack(reader, g_featureFolder, ChunkCheck::Lengths, VisitMember, this);
-        if (result_.problem != CheckProblem::kNone)
+            TestFolderPack(reader, target_.featureFolder, ChunkCheck::kLengths, VisitMember, this);
+        if (Failed())
             return false;
         if (code != kFpOk)
             return Fail(CheckProblem::kBadArchive, "", static_cast<DWORD>(code));
-        return true;
+        return marker_ || Fail(CheckProblem::kNoMarker, kMarkerFile);
     }
 
-    // Every file the update writes in the feature folder, under its own
-    // name and under its work name, fits the byte-string calls, so that no
-    // step after the first change can fail for a path.
-    bool OwnNamesFit() {
-        const char* const names[] = {
-            kMarkerAside,     kPatchJobIni,  kPatchJobBackup, kPatchRunBat,   kPatchCliXpBat,
-            kPatchCli2000Bat, kPatchSvcIni,  kRetired[0][1],  kRetired[1][1], kLibraries[0],
-            kLibraries[1],    kLibraries[2], kLibraries[3],   kLibraries[4],  kLibraries[5],
-            kLibraries[6],    kLibraries[7], kLibraries[8],
-        };
-        for (const char* name : names) {
-            char work[64];
-            snprintf(work, sizeof work, "%s%s", name, kWorkSuffix);
-            if (!JoinPath(g_featureFolder, work, path_, sizeof path_))
-                return Fail(CheckProblem::kPathTooLong, name);
-        }
-        return true;
-    }
-
-    // A patchjob.ini that the profile functions would corrupt is refused.
+    // A settings file that the profile functions would corrupt is refused.
     bool SettingsText(const char* path) {
         UniqueHandle file(
             CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -172,7 +150,12 @@ class Checker {
         DWORD got = 0;
         if (!text.IsValid() || !ReadFile(file.Get(), text.Bytes(), kTextCheckLimit, &got, nullptr))
             return Fail(CheckProblem::kSystemError, path, GetLastError());
-        switch (ClassifyText(text.Bytes(), got)) {
+        LARGE_INTEGER size = {};
+        GetFileSizeEx(file.Get(), &size);
+        const Sample sample = static_cast<unsigned long long>(size.QuadPart) > got
+                                  ? Sample::kFirstBytes
+                                  : Sample::kWhole;
+        switch (ClassifyText(text.Bytes(), got, sample)) {
         case TextKind::kUtf8:
             return Fail(CheckProblem::kUtf8Text, path);
         case TextKind::kMalformed:
@@ -182,45 +165,106 @@ class Checker {
         }
     }
 
+    bool Share(const char* patchJobIni, HostNameLookup hostName) {
+        result_.share = LookUpShare(patchJobIni, target_.mode, hostName);
+        return result_.share.outcome == ShareOutcome::kFound ||
+               Fail(CheckProblem::kShare, patchJobIni);
+    }
+
+    bool Step(const PlanStep& step, HostNameLookup hostName);
+
     bool Space() {
         char root[kPathBufferSize];
-        if (!JoinPath(g_featureFolder, "", root, sizeof root))
-            return Fail(CheckProblem::kPathTooLong, g_featureFolder);
+        if (!JoinPath(target_.featureFolder, "", root, sizeof root))
+            return Fail(CheckProblem::kPathTooLong, target_.featureFolder);
         ULARGE_INTEGER available;
         if (!GetDiskFreeSpaceExA(root, &available, nullptr, nullptr))
-            return Fail(CheckProblem::kSystemError, g_featureFolder, GetLastError());
+            return Fail(CheckProblem::kSystemError, target_.featureFolder, GetLastError());
         result_.needed = needed_ + kMargin;
         result_.available = available.QuadPart;
         if (result_.available < result_.needed)
-            return Fail(CheckProblem::kNoSpace, g_featureFolder);
+            return Fail(CheckProblem::kNoSpace, target_.featureFolder);
         return true;
     }
 
   private:
     // Each file of the archive replaces one in the feature folder; the
     // marker arrives under its aside name. The first problem is kept.
-    static void VisitMember(void* context, const RecordSummary& record) {
+    static void VisitMember(void* context, const PackRecord& record) {
         Checker& check = *static_cast<Checker*>(context);
-        if (record.folder || check.result_.problem != CheckProblem::kNone)
+        if (record.Folder() || check.Failed())
             return;
-        const char* name = _stricmp(record.name, kMarkerFile) == 0 ? kMarkerAside : record.name;
+        const bool marker = _stricmp(record.name, kMarkerFile) == 0;
+        check.marker_ = check.marker_ || marker;
+        const char* name = marker ? kMarkerAside : record.name;
         char target[kFpPathBufferSize];
-        if (!JoinPath(g_featureFolder, name, target, sizeof target)) {
+        if (!JoinPath(check.target_.featureFolder, name, target, sizeof target)) {
             check.Fail(CheckProblem::kPathTooLong, name);
             return;
         }
-        if (check.Usable(target, Use::kReplace))
+        if (check.Usable(target, ExistingFile::kReplaced))
             check.Need(record.head.originalSize);
     }
 
+    const UpdateTarget& target_;
     CheckResult& result_;
-    char path_[kPathBufferSize] = "";
     unsigned long long needed_ = 0;
+    bool marker_ = false;
 };
+
+bool Exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Checker::Step(const PlanStep& step, HostNameLookup hostName) {
+    const char* feature = target_.featureFolder;
+    char target[kPathBufferSize] = "";
+    char source[kPathBufferSize] = "";
+    if (step.target != nullptr && !Join(feature, step.target, target, UsesWorkName(step)))
+        return false;
+    if (step.source != nullptr &&
+        !Join(step.action == PlanAction::kCopyInstalled ? target_.installPath : feature,
+              step.source, source))
+        return false;
+    switch (step.action) {
+    case PlanAction::kUnpack:
+    case PlanAction::kMarker:
+        // The payload's members, the marker's aside name among them.
+        return true;
+    case PlanAction::kReadShare:
+        return Share(target, hostName);
+    case PlanAction::kBackUp:
+        // Made once, from the file as it is now.
+        if (Exists(target) || !Exists(source))
+            return true;
+        NeedSizeOf(source);
+        return Usable(source, ExistingFile::kRead);
+    case PlanAction::kRewrite:
+        NeedSizeOf(target);
+        Need(kCluster);
+        return Usable(target, ExistingFile::kRead) && Usable(target, ExistingFile::kReplaced) &&
+               SettingsText(target);
+    case PlanAction::kWrite:
+    case PlanAction::kCopy:
+        Need(kCluster);
+        return Usable(target, ExistingFile::kReplaced);
+    case PlanAction::kCopyInstalled:
+        if (!Exists(source))
+            return true;
+        NeedSizeOf(source);
+        return Usable(source, ExistingFile::kRead) && Usable(target, ExistingFile::kReplaced);
+    case PlanAction::kRetire:
+        // A file under the new name already keeps the old one where it is.
+        if (Exists(target) || !Exists(source))
+            return true;
+        return Usable(source, ExistingFile::kKept);
+    }
+    return true;
+}
 
 } // namespace
 
-TextKind ClassifyText(const char* data, size_t size) {
+TextKind ClassifyText(const char* data, size_t size, Sample sample) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
     if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF)))
         return TextKind::kUtf16;
@@ -232,60 +276,21 @@ TextKind ClassifyText(const char* data, size_t size) {
     if (ascii)
         return TextKind::kAnsi;
     // Japanese in code page 932 is hardly ever valid UTF-8, and the reverse.
-    if (IsUtf8(p, size))
+    if (IsUtf8(p, size, sample))
         return TextKind::kUtf8;
-    return IsWellFormedText(p, size) ? TextKind::kAnsi : TextKind::kMalformed;
+    return IsWellFormedText(p, size, sample) ? TextKind::kAnsi : TextKind::kMalformed;
 }
 
-CheckResult CheckBeforeUpdate(const void* archive, DWORD archiveSize) {
+CheckResult CheckBeforeUpdate(const UpdateTarget& target, const Plan& plan, const void* archive,
+                              DWORD archiveSize, HostNameLookup hostName) {
     CheckResult result;
-    Checker check(result);
-    if (!check.OwnNamesFit() || !check.Members(archive, archiveSize))
+    Checker check(target, result);
+    if (!check.Members(archive, archiveSize))
         return result;
-
-    if (!check.Join(g_featureFolder, kPatchJobIni))
-        return result;
-    char patchJob[kPathBufferSize];
-    memcpy(patchJob, check.Path(), sizeof patchJob);
-    if (!check.Usable(patchJob, Use::kRewrite) || !check.SettingsText(patchJob))
-        return result;
-    // The work copy and the backup.
-    check.NeedSizeOf(patchJob);
-    check.NeedSizeOf(patchJob);
-
-    const char* const serverFiles[] = {kPatchCliXpBat, kPatchCli2000Bat, kPatchSvcIni};
-    const char* const clientFiles[] = {kPatchRunBat, kPatchSvcIni};
-    const bool server = g_operationMode == kModeServer;
-    const char* const* files = server ? serverFiles : clientFiles;
-    const size_t fileCount = server ? 3 : 2;
-    for (size_t i = 0; i < fileCount; ++i) {
-        if (!check.Named(g_featureFolder, files[i], Use::kRewrite))
-            return result;
-        check.Need(kCluster);
-    }
-
-    for (const auto& names : kRetired) {
-        if (!check.Join(g_featureFolder, names[1]))
-            return result;
-        // A file under the new name already keeps the old one where it is.
-        if (GetFileAttributesA(check.Path()) != INVALID_FILE_ATTRIBUTES)
-            continue;
-        if (!check.Named(g_featureFolder, names[0], Use::kMove))
+    for (const PlanStep& step : plan) {
+        if (!check.Step(step, hostName))
             return result;
     }
-
-    for (const char* library : kLibraries) {
-        if (!check.Join(g_installPath, library))
-            return result;
-        if (GetFileAttributesA(check.Path()) == INVALID_FILE_ATTRIBUTES)
-            continue;
-        if (!check.Usable(check.Path(), Use::kRead))
-            return result;
-        check.NeedSizeOf(check.Path());
-        if (!check.Named(g_featureFolder, library, Use::kRewrite))
-            return result;
-    }
-
     check.Space();
     return result;
 }

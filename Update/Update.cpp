@@ -1,9 +1,9 @@
 #include "Update.h"
 
 #include "CommandLine.h"
-#include "General.h"
 #include "Log.h"
 #include "PathHelpers.h"
+#include "Plan.h"
 #include "RunLock.h"
 #include "res/resource.h"
 
@@ -14,7 +14,6 @@
 #include <string.h>
 #include <string>
 
-char g_logPath[260];
 int g_operationMode;
 char g_installPath[260];
 char g_featureFolder[260];
@@ -69,6 +68,14 @@ bool IsAlreadyUpdated() {
     if (!JoinPath(g_featureFolder, kMarkerFile, marker, sizeof marker))
         return false;
     return PathExists(marker);
+}
+
+UpdateTarget Target() {
+    UpdateTarget target;
+    target.mode = g_operationMode;
+    target.installPath = g_installPath;
+    target.featureFolder = g_featureFolder;
+    return target;
 }
 
 bool StartWinSock() {
@@ -201,7 +208,7 @@ int UpdateApp::Start() {
     // The update asks for the host name when the settings name no server.
     StartWinSock();
     if (quiet_) {
-        const bool updated = RunUpdate();
+        const bool updated = RunUpdate(Target());
         StopWinSock();
         return updated ? kExitUpdated : kExitUpdateFailed;
     }
@@ -240,6 +247,11 @@ void SetAppExitCode(int code) {
     if (WinApp::Current() != nullptr)
         WinApp::Current()->SetExitCode(code);
 }
+
+// The worker's word that the update has ended, to the dialog.
+void PostFinished(void*, bool succeeded) {
+    PostMessageA(g_mainWindow, WM_UPDATE_FINISHED, succeeded ? 1 : 0, 0);
+}
 } // namespace
 
 UpdateDialog::UpdateDialog(HWND parent)
@@ -270,22 +282,19 @@ BOOL UpdateDialog::OnInitDialog() {
     return TRUE;
 }
 
-void UpdateDialog::OnSysCommand(UINT id, LPARAM lParam) {
-    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        AboutDialog about;
-        about_ = &about;
-        about.DoModal();
-        about_ = nullptr;
-        return;
-    }
-    Dialog::OnSysCommand(id, lParam);
+bool UpdateDialog::OnSysCommand(UINT id, LPARAM) {
+    if ((id & 0xFFF0) != IDM_ABOUTBOX)
+        return false;
+    AboutDialog about;
+    about_ = &about;
+    about.DoModal();
+    about_ = nullptr;
+    return true;
 }
 
-void UpdateDialog::OnPaint() {
-    if (!IsIconic(Handle())) {
-        Dialog::OnPaint();
-        return;
-    }
+bool UpdateDialog::OnPaint() {
+    if (!IsIconic(Handle()))
+        return false;
     PaintContext paint(Handle());
     SendMessageA(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(paint.Get()), 0);
     int iconWidth = GetSystemMetrics(SM_CXICON);
@@ -295,6 +304,7 @@ void UpdateDialog::OnPaint() {
     int x = (client.right - client.left - iconWidth + 1) / 2;
     int y = (client.bottom - client.top - iconHeight + 1) / 2;
     DrawIcon(paint.Get(), x, y, icon_);
+    return true;
 }
 
 HICON UpdateDialog::OnQueryDragIcon() {
@@ -323,7 +333,9 @@ void UpdateDialog::OnOK() {
     GreyOutClose();
     // A worker that did not start would leave the dialog waiting for ever
     // with every way out refused: report it as a failed update.
-    if (!BeginWorkerThread(UpdateWorker, nullptr))
+    work_.target = Target();
+    work_.finished = PostFinished;
+    if (!BeginWorkerThread(UpdateWorker, &work_))
         PostMessageA(Handle(), WM_UPDATE_FINISHED, 0, 0);
 }
 
@@ -337,6 +349,13 @@ void UpdateDialog::OnCancel() {
     }
     SetAppExitCode(kExitCancelled);
     Dialog::OnCancel();
+}
+
+bool UpdateDialog::OnAppMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message != WM_UPDATE_FINISHED)
+        return false;
+    result = OnUpdateFinished(wParam, lParam);
+    return true;
 }
 
 LRESULT UpdateDialog::OnUpdateFinished(WPARAM wParam, LPARAM lParam) {

@@ -3,7 +3,12 @@
 
 #include "Dialog.h"
 #include "Framework.h"
+#include "General.h"
 #include "Globals.h"
+
+// Posted once to g_mainWindow when the update on the worker thread has
+// ended: wParam 1 success, 0 failure; lParam 0.
+constexpr UINT WM_UPDATE_FINISHED = WM_APP + 0x30;
 
 class UpdateApp : public WinApp {
   public:
@@ -31,12 +36,13 @@ class UpdateDialog : public Dialog {
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnCancel() override;
-    void OnSysCommand(UINT id, LPARAM lParam) override;
-    void OnPaint() override;
+    bool OnSysCommand(UINT id, LPARAM lParam) override;
+    bool OnPaint() override;
     HICON OnQueryDragIcon() override;
-    LRESULT OnUpdateFinished(WPARAM wParam, LPARAM lParam) override;
+    bool OnAppMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
   private:
+    LRESULT OnUpdateFinished(WPARAM wParam, LPARAM lParam);
     void GreyOutClose();
 
     HICON icon_;
@@ -45,6 +51,9 @@ class UpdateDialog : public Dialog {
     bool busy_ = false;
     // The version box while it is open.
     AboutDialog* about_ = nullptr;
+    // What the worker thread updates; it outlives the thread, which ends
+    // before the result is shown.
+    UpdateWork work_;
 };
 
 // The version box, opened from the main dialog's system menu.
@@ -56,6 +65,9 @@ class AboutDialog : public Dialog {
 // The exit status that a start would end with now, without changing or
 // showing anything: 0 when an update would run.
 int StatusNow();
+
+// What start-up found, for the update.
+UpdateTarget Target();
 
 // 0 product not recognised, 1 server part, 2 client part. May set
 // g_installPath and g_featureFolder.

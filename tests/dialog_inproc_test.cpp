@@ -5,6 +5,7 @@
 
 #include "Dialog.h"
 #include "General.h"
+#include "Log.h"
 #include "Update.h"
 #include "dialog_support.h"
 
@@ -112,18 +113,18 @@ class ProbeDialog : public Dialog {
         calls.push_back("cancel");
         Dialog::OnCancel();
     }
-    void OnSysCommand(UINT id, LPARAM lParam) override {
+    bool OnSysCommand(UINT id, LPARAM) override {
         calls.push_back("sys " + std::to_string(id));
-        if (!takeSysCommand)
-            Dialog::OnSysCommand(id, lParam);
+        return takeSysCommand;
     }
     HICON OnQueryDragIcon() override {
         calls.push_back("dragicon");
-        return dragIcon != nullptr ? dragIcon : Dialog::OnQueryDragIcon();
+        return dragIcon;
     }
-    LRESULT OnUpdateFinished(WPARAM wParam, LPARAM) override {
-        calls.push_back("finished " + std::to_string(wParam));
-        return 0;
+    bool OnAppMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) override {
+        calls.push_back("app " + std::to_string(message - WM_APP) + " " + std::to_string(wParam));
+        result = 42;
+        return message == WM_APP + 1;
     }
 };
 
@@ -139,7 +140,9 @@ TEST(DialogBase, DispatchesToTheHandlersAndLeavesTheRestToTheDefault) {
                                       if (window == nullptr)
                                           return;
                                       dragIcon = SendMessageA(window, WM_QUERYDRAGICON, 0, 0);
-                                      finished = SendMessageA(window, WM_UPDATE_FINISHED, 7, 0);
+                                      finished = SendMessageA(window, WM_APP + 1, 7, 0);
+                                      // Below WM_APP the handler is not asked.
+                                      SendMessageA(window, WM_USER + 1, 8, 0);
                                       // A taken system command stays taken...
                                       probe.takeSysCommand = true;
                                       SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -152,8 +155,8 @@ TEST(DialogBase, DispatchesToTheHandlersAndLeavesTheRestToTheDefault) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(dragIcon, reinterpret_cast<LRESULT>(probe.dragIcon));
-    EXPECT_EQ(finished, 0);
-    std::vector<std::string> expected = {"init",      "dragicon",  "finished 7",
+    EXPECT_EQ(finished, 42);
+    std::vector<std::string> expected = {"init",      "dragicon",  "app 1 7",
                                          "sys 61536", "sys 61536", "cancel"};
     EXPECT_EQ(probe.calls, expected);
     EXPECT_EQ(probe.Handle(), nullptr);

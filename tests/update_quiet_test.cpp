@@ -13,6 +13,7 @@
 #include <map>
 #include <regex>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ const char kServerKey[] = "SOFTWARE\\TALMERO\\BaseSrv";
 const char kClientKey[] = "SOFTWARE\\TALMERO\\BaseCli";
 const char kBanner[] = "====================【開始】====================.";
 const char kRunLock[] = "Global\\TALMERO_WU_Update";
-// Exit status of the test build when it stops itself after a step.
+// Exit status of the test build when it ends itself at a call.
 constexpr int kStopped = 97;
 
 // A product installation: <root>\App\bin\ registered for the mode, its
@@ -457,34 +458,46 @@ TEST_P(QuietTest, TheBackupIsMadeOnceAndNeverReplaced) {
                                        "WU_CMD=patchcliXP.bat ."));
 }
 
-// Stopped right after any step, the next start finishes the update, and
-// the feature folder is the same as after one uninterrupted run.
-TEST_P(QuietTest, AnUpdateStoppedAfterAnyStepIsFinishedByTheNextStart) {
+// The calls of the file layer that a whole update makes, counted by the test
+// build.
+int CallsOfAnUpdate(const Install& in) {
+    const std::string count = in.temp + "\\calls.txt";
+    EXPECT_EQ(0, in.Run("/quiet", {"UPDATE_CALLS_FILE=" + count}, "tests/update_stepstop.exe"));
+    const int calls = atoi(ts::ReadBytes(count).c_str());
+    DeleteFileA(count.c_str());
+    return calls;
+}
+
+// Some calls spread over an update of total calls, the first and the last
+// among them: the test in its own process goes through every one.
+std::vector<int> SomeCalls(int total) {
+    return {1, total / 4, total / 2, 3 * total / 4, total};
+}
+
+// Ended by the system at a call of the file layer, as a kill or a power cut
+// would end it, the update is finished by the next start, and the feature
+// folder is the same as after one uninterrupted run; the payload's file went
+// with the process.
+TEST_P(QuietTest, AnUpdateEndedAtAnyCallIsFinishedByTheNextStart) {
     const std::string root = Scratch("stopped");
     std::map<std::string, std::string> expected;
+    int total = 0;
     {
         Install in(root + "\\i", GetParam(), root + "\\tmp");
-        ASSERT_EQ(0, in.Run("/quiet"));
+        total = CallsOfAnUpdate(in);
         expected = Snapshot(in.feature);
     }
-    int step = 1;
-    for (;; ++step) {
-        SCOPED_TRACE(step);
+    ASSERT_GT(total, 40);
+    for (const int call : SomeCalls(total)) {
+        SCOPED_TRACE(call);
         Install in(root + "\\i", GetParam(), root + "\\tmp");
-        int status = in.Run("/quiet", {"UPDATE_STOP_AFTER_STEP=" + std::to_string(step)},
-                            "tests/update_stepstop.exe");
-        if (status == 0)
-            break;
-        ASSERT_EQ(kStopped, status);
-        // Only the last step, the marker, makes the next start refuse.
-        const bool complete = ts::Exists(in.F("WSUS.txt"));
-        EXPECT_EQ(complete ? 3 : 0, in.Run("/quiet"));
+        EXPECT_EQ(kStopped, in.Run("/quiet", {"UPDATE_STOP_AT_CALL=" + std::to_string(call)},
+                                   "tests/update_stepstop.exe"));
+        EXPECT_FALSE(ts::Exists(in.F("WSUS.txt")));
+        EXPECT_EQ(0, in.Run("/quiet"));
         EXPECT_EQ(expected, Snapshot(in.feature));
         EXPECT_EQ(std::vector<std::string>{"Update_Log.txt"}, ts::ListDir(in.temp));
     }
-    // The payload's records, the settings, the command files, the renames,
-    // the library and the marker.
-    EXPECT_GT(step, 15);
 }
 
 // The content part of a snapshot entry.
@@ -571,30 +584,26 @@ TEST_P(FullDiskTest, AnyFreeSpaceEndsCompleteOrFinishable) {
     EXPECT_GT(succeeded, 0);
 }
 
-// The disk fills up right after any step: the update fails with nothing
-// lost, or needed no more room, and the next start finishes it.
-TEST_P(FullDiskTest, ADiskThatFillsUpAfterAnyStepLosesNothing) {
+// The disk fills up just before a call of the file layer: the update fails
+// with nothing lost, or needed no more room, and the next start finishes it.
+TEST_P(FullDiskTest, ADiskThatFillsUpAtAnyCallLosesNothing) {
     std::map<std::string, std::string> expected;
+    int total = 0;
     {
         Install in = Fresh();
-        ASSERT_EQ(0, in.Run("/quiet"));
+        total = CallsOfAnUpdate(in);
         expected = Snapshot(in.feature);
     }
     const std::string filler = "S:\\~stepfill.bin";
-    for (int step = 1;; ++step) {
-        SCOPED_TRACE(step);
+    for (const int call : SomeCalls(total)) {
+        SCOPED_TRACE(call);
         Install in = Fresh();
         std::map<std::string, std::string> before = Snapshot(in.feature);
-        int status = in.Run("/quiet", {"UPDATE_FILL_AFTER_STEP=" + std::to_string(step)},
-                            "tests/update_stepstop.exe");
+        const int status = in.Run("/quiet", {"UPDATE_FILL_AT_CALL=" + std::to_string(call)},
+                                  "tests/update_stepstop.exe");
         std::map<std::string, std::string> now = Snapshot(in.feature);
-        const bool filled = ts::Exists(filler);
+        EXPECT_TRUE(ts::Exists(filler));
         ts::RemoveTree(filler);
-        if (!filled) {
-            EXPECT_EQ(0, status);
-            EXPECT_GT(step, 15);
-            break;
-        }
         ExpectCompleteOrFinishable(in, status, before, expected, now);
     }
 }

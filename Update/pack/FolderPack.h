@@ -1,6 +1,8 @@
 // Folder Pack archives: the unpacker and its result codes.
 #pragma once
 
+#include "FileLayer.h"
+
 #include <windows.h>
 #include <stdint.h>
 
@@ -28,23 +30,36 @@ typedef int (*ProgressCallback)(int32_t item, int32_t itemCount, uint64_t bytesD
 int ExtractFolderPack(const char* destinationFolder, const char* archivePath,
                       OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
 
-// What an unpack may do beyond the plain call.
+// What an unpack may do beyond the plain call. Both callbacks may be null
+// and get the context.
 struct UnpackOptions {
-    OverwriteCallback overwriteCallback = nullptr;
-    ProgressCallback progressCallback = nullptr;
+    // Answers kFpAnswerYes to let an existing target file be replaced.
+    int (*overwrite)(void* context, const char* targetPath) = nullptr;
+    // As the plain call's progress callback.
+    void (*progress)(void* context, int32_t item, int32_t itemCount, uint64_t bytesDone,
+                     uint64_t bytesTotal) = nullptr;
+    void* context = nullptr;
     // A FILE record whose whole name is divertName (any letter case) is
     // written under divertTo, in the destination folder, instead.
     const char* divertName = nullptr;
     const char* divertTo = nullptr;
-    // Receives the target path of the record that failed, cut to fit;
-    // empty when none did.
+    // kFlushed: every file's data reaches the disk before its record counts
+    // as done. A file that replaces another is flushed in any case.
+    Durability durability = Durability::kAsWritten;
+    // Receives the target path of the record that failed, cut to fit, and
+    // the platform's error of the call that failed (0 for a fault of the
+    // archive); empty and 0 when none did.
     char* failedTarget = nullptr;
     size_t failedTargetCapacity = 0;
+    DWORD failedError = 0;
 };
 
 // ExtractFolderPack with these options.
 int ExtractFolderPackWith(const char* destinationFolder, const char* archivePath,
-                          const UnpackOptions& options);
+                          UnpackOptions& options);
+// The same over an archive open for reading at its current position (its
+// start), read through this handle only.
+int ExtractFolderPackFrom(const char* destinationFolder, HANDLE archive, UnpackOptions& options);
 
 // ---- Format constants and the unpacker's steps, for the tools and tests ----
 
@@ -85,6 +100,9 @@ constexpr char kFpNewFileName[] = "~FolderPack.tmp";
 // Longest name that some destination can take: the shortest destination
 // prefix (one backslash), the name and its NUL fill the path buffer.
 constexpr size_t kFpMaxNameLength = kFpPathBufferSize - 2;
+// Characters of one name component that a file system stores (NTFS and FAT
+// count 255 UTF-16 units; every character of code page 932 is one).
+constexpr size_t kFpMaxComponentCharacters = 255;
 
 // 1 when the unpacker takes a record name, 0 when it refuses it (with -9,
 // before anything of the record is made), wherever it unpacks (a name that
@@ -96,6 +114,8 @@ constexpr size_t kFpMaxNameLength = kFpPathBufferSize - 2;
 // - outside double-byte characters, a byte below 0x20 or one of < > " | ? * / :
 //   (so also drive-qualified names and streams);
 // - an empty name or component (rooted names, "a\\b", a trailing backslash);
+// - a component of more than kFpMaxComponentCharacters characters, which a
+//   platform would refuse or, worse, cut;
 // - a component ending in '.' or ' ' (also "." and ".."), which the platform
 //   would trim on one path form and keep on the other;
 // - a component whose part before its first '.', trailing blanks removed, is

@@ -44,10 +44,19 @@ bool IsDeviceName(const char* component, size_t length) {
            component[3] >= '0' && component[3] <= '9';
 }
 
+// Characters of one component: what the file systems count (UTF-16 units;
+// every character of code page 932 is one).
+size_t ComponentCharacters(const char* component, size_t length) {
+    size_t characters = 0;
+    for (size_t i = 0; i < length; i += MbcsCharLength(component, length, i))
+        ++characters;
+    return characters;
+}
+
 // A trail byte is 0x40 or more: the last byte of a component is '.' or ' '
 // only when it is a character of its own.
 bool IsAcceptedComponent(const char* component, size_t length) {
-    if (length == 0)
+    if (length == 0 || ComponentCharacters(component, length) > kFpMaxComponentCharacters)
         return false;
     const char last = component[length - 1];
     return last != '.' && last != ' ' && !IsDeviceName(component, length) &&
@@ -91,6 +100,24 @@ bool ArchiveReader::Read(void* out, DWORD length) {
         end_ = got;
     }
     return true;
+}
+
+bool ArchiveReader::Skip(DWORD length) {
+    const DWORD buffered = end_ - position_;
+    if (buffered >= length) {
+        position_ += length;
+        return true;
+    }
+    if (archive_ == nullptr) {
+        // In memory: past the end, where the next read fails.
+        position_ = end_;
+        return true;
+    }
+    length -= buffered;
+    position_ = end_ = 0;
+    LARGE_INTEGER distance;
+    distance.QuadPart = length;
+    return SetFilePointerEx(archive_, distance, nullptr, FILE_CURRENT) != FALSE;
 }
 
 int IsSafeRecordName(const char* name) {
@@ -138,34 +165,35 @@ int ReadArchiveHeader(ArchiveReader& reader, int32_t& recordCount) {
     return kFpOk;
 }
 
-int ReadRecordHead(ArchiveReader& reader, bool fileRecord, const char* prefix, char* target,
+int ReadRecordHead(ArchiveReader& reader, RecordKind kind, char* target, size_t prefixLength,
                    RecordHead& head) {
     // FILE: the rest length (8 bytes); FLDR: a field nobody uses (4 bytes).
     uint64_t firstField = 0;
-    if (!reader.Read(&firstField, fileRecord ? 8 : 4))
+    if (!reader.Read(&firstField, kind == RecordKind::kFile ? 8 : 4))
         return kFpTruncated;
     uint32_t nameLength = 0;
     if (!reader.ReadValue(nameLength))
         return kFpTruncated;
-    const size_t prefixLength = strlen(prefix);
     if (nameLength > kFpPathBufferSize - prefixLength)
         return kFpBadFormat;
-    memset(target, 0, kFpPathBufferSize);
-    memcpy(target, prefix, prefixLength);
-    if (!reader.Read(target + prefixLength, nameLength))
+    char* name = target + prefixLength;
+    memset(name, 0, kFpPathBufferSize - prefixLength);
+    if (!reader.Read(name, nameLength))
         return kFpTruncated;
     uint16_t reserved = 0;
     if (!reader.ReadValue(reserved) || !reader.ReadValue(head.attributes) ||
         !reader.ReadValue(head.creationTime) || !reader.ReadValue(head.lastWriteTime))
         return kFpTruncated;
     head.originalSize = 0;
-    if (fileRecord && !reader.ReadValue(head.originalSize))
+    if (kind == RecordKind::kFile && !reader.ReadValue(head.originalSize))
         return kFpTruncated;
-    // The whole target ends within the buffer and its name stays inside.
-    if (strnlen(target, kFpPathBufferSize) >= kFpPathBufferSize ||
-        !IsSafeRecordName(target + prefixLength))
-        return kFpBadFormat;
     return kFpOk;
+}
+
+bool IsSafeTarget(const char* target, size_t prefixLength) {
+    // The whole target ends within the buffer and its name stays inside.
+    return strnlen(target, kFpPathBufferSize) < kFpPathBufferSize &&
+           IsSafeRecordName(target + prefixLength) != 0;
 }
 
 int ReadChunkHead(ArchiveReader& reader, uint32_t& dataLength, uint32_t& originalLength) {
@@ -180,14 +208,24 @@ int ReadChunkHead(ArchiveReader& reader, uint32_t& dataLength, uint32_t& origina
 
 namespace {
 
-bool DiscardPiece(void*, const char*, uint32_t) {
-    return true;
-}
-
-// The chunks and end of a FILE record whose head has been read, as the
-// unpacker reads them.
-int TestChunks(ArchiveReader& reader, ChunkCheck check, HeapBlock& chunkBuffer,
-               ChunkInflater& inflater, RecordSummary& summary) {
+// The head, chunks and end of one record whose tag has been read; target
+// holds the destination prefix.
+int WalkRecordBody(ArchiveReader& reader, PackRecord& record, size_t prefixLength,
+                   RefusedNames refused, RecordSink& sink) {
+    record.name = record.target + prefixLength;
+    int result = ReadRecordHead(reader, record.kind, record.target, prefixLength, record.head);
+    if (result != kFpOk)
+        return result;
+    // Every field is read before the name is judged, so that a walk that
+    // goes on past a refused name stands at the record's chunks.
+    if (!IsSafeTarget(record.target, prefixLength)) {
+        record.nameRefused = true;
+        if (refused == RefusedNames::kStop)
+            return kFpBadFormat;
+    }
+    result = sink.OnRecord(record);
+    if (result != kFpOk)
+        return result;
     uint64_t produced = 0;
     for (;;) {
         uint32_t tag = 0;
@@ -195,41 +233,145 @@ int TestChunks(ArchiveReader& reader, ChunkCheck check, HeapBlock& chunkBuffer,
             return kFpTruncated;
         if (tag == kFpTagEnd)
             break;
-        if (tag != kFpTagChunk)
+        if (record.Folder() || tag != kFpTagChunk)
             return kFpBadFormat;
         uint32_t dataLength = 0, originalLength = 0;
-        const int chunkResult = ReadChunkHead(reader, dataLength, originalLength);
-        if (chunkResult != kFpOk)
-            return chunkResult;
-        if (!chunkBuffer.IsValid()) {
-            chunkBuffer.Reset(malloc(kFpMaxChunkData));
-            if (!chunkBuffer.IsValid())
-                return kFpNoMemory;
-        }
-        if (!reader.Read(chunkBuffer.Bytes(), dataLength))
-            return kFpTruncated;
-        if (dataLength == originalLength) {
-            ++summary.stored;
-        } else {
-            ++summary.compressed;
-            if (check == ChunkCheck::Inflate &&
-                !inflater.Inflate(chunkBuffer.Bytes(), dataLength, originalLength, DiscardPiece,
-                                  nullptr))
-                return kFpWriteFailed;
-        }
-        ++summary.chunks;
-        summary.chunkData += dataLength;
+        result = ReadChunkHead(reader, dataLength, originalLength);
+        if (result == kFpOk)
+            result = sink.OnChunk(record, reader, dataLength, originalLength);
+        if (result != kFpOk)
+            return result;
+        ++record.chunks;
+        ++(dataLength == originalLength ? record.stored : record.compressed);
+        record.chunkData += dataLength;
         produced += originalLength;
     }
-    if (produced != summary.head.originalSize)
+    if (!record.Folder() && produced != record.head.originalSize)
         return kFpSizeMismatch;
     uint32_t trailer = 0;
     if (!reader.ReadValue(trailer))
         return kFpTruncated;
+    return sink.OnRecordEnd(record);
+}
+
+// The destination prefix in a buffer of its own: the destination's, or the
+// shortest any destination gives.
+int PrefixFor(const char* destinationFolder, char* target, size_t& prefixLength) {
+    if (destinationFolder == nullptr)
+        memcpy(target, "\\", 2);
+    else if (!BuildDestinationPrefix(destinationFolder, target))
+        return kFpBadFormat;
+    prefixLength = strlen(target);
     return kFpOk;
 }
 
 } // namespace
+
+int WalkFolderPack(ArchiveReader& reader, const char* destinationFolder, RefusedNames refused,
+                   RecordSink& sink, PackRecord* failed) {
+    HeapBlock target(malloc(kFpPathBufferSize));
+    if (!target.IsValid())
+        return kFpNoMemory;
+    size_t prefixLength = 0;
+    int result = PrefixFor(destinationFolder, target.Bytes(), prefixLength);
+    int32_t count = 0;
+    if (result == kFpOk)
+        result = ReadArchiveHeader(reader, count);
+    if (result != kFpOk)
+        return result;
+    PackRecord record;
+    for (int32_t number = 1; number <= count; ++number) {
+        record = PackRecord();
+        record.number = number;
+        record.count = count;
+        record.target = target.Bytes();
+        uint32_t tag = 0;
+        if (!reader.ReadValue(tag))
+            result = kFpTruncated;
+        else if (tag != kFpTagFile && tag != kFpTagFolder)
+            result = kFpBadFormat;
+        else {
+            record.kind = tag == kFpTagFile ? RecordKind::kFile : RecordKind::kFolder;
+            result = WalkRecordBody(reader, record, prefixLength, refused, sink);
+        }
+        if (result != kFpOk) {
+            if (failed != nullptr)
+                *failed = record;
+            return result;
+        }
+    }
+    return kFpOk;
+}
+
+int WalkOneRecord(ArchiveReader& reader, RecordKind kind, const char* destinationFolder,
+                  RecordSink& sink) {
+    HeapBlock target(malloc(kFpPathBufferSize));
+    if (!target.IsValid())
+        return kFpNoMemory;
+    size_t prefixLength = 0;
+    const int result = PrefixFor(destinationFolder, target.Bytes(), prefixLength);
+    if (result != kFpOk)
+        return result;
+    PackRecord record;
+    record.number = record.count = 1;
+    record.kind = kind;
+    record.target = target.Bytes();
+    return WalkRecordBody(reader, record, prefixLength, RefusedNames::kStop, sink);
+}
+
+int ReadChunkData(ArchiveReader& reader, HeapBlock& buffer, uint32_t dataLength) {
+    if (!buffer.IsValid()) {
+        buffer.Reset(malloc(kFpMaxChunkData));
+        if (!buffer.IsValid())
+            return kFpNoMemory;
+    }
+    return reader.Read(buffer.Bytes(), dataLength) ? kFpOk : kFpTruncated;
+}
+
+namespace {
+
+bool DiscardPiece(void*, const char*, uint32_t) {
+    return true;
+}
+
+// The test walk: reads every chunk into one buffer, as the unpacker does,
+// and inflates it when asked to.
+class TestSink : public RecordSink {
+  public:
+    TestSink(ChunkCheck check, RecordVisitor visitor, void* context)
+        : check_(check), visitor_(visitor), context_(context) {}
+    int OnRecord(PackRecord&) override { return kFpOk; }
+    int OnChunk(PackRecord&, ArchiveReader& reader, uint32_t dataLength,
+                uint32_t originalLength) override {
+        const int result = ReadChunkData(reader, buffer_, dataLength);
+        if (result != kFpOk)
+            return result;
+        if (dataLength != originalLength && check_ == ChunkCheck::kInflate &&
+            !inflater_.Inflate(buffer_.Bytes(), dataLength, originalLength, DiscardPiece, nullptr))
+            return kFpWriteFailed;
+        return kFpOk;
+    }
+    int OnRecordEnd(PackRecord& record) override {
+        if (visitor_ != nullptr)
+            visitor_(context_, record);
+        return kFpOk;
+    }
+
+  private:
+    ChunkCheck check_;
+    RecordVisitor visitor_;
+    void* context_;
+    HeapBlock buffer_;
+    ChunkInflater inflater_;
+};
+
+} // namespace
+
+int TestFolderPack(ArchiveReader& reader, const char* destinationFolder, ChunkCheck check,
+                   RecordVisitor visitor, void* context) {
+    TestSink sink(check, visitor, context);
+    return WalkFolderPack(reader, destinationFolder, RefusedNames::kStop, sink);
+}
 
 int TestFolderPackHandle(HANDLE archive, const char* destinationFolder, ChunkCheck check,
                          RecordVisitor visitor, void* context) {
@@ -238,51 +380,4 @@ int TestFolderPackHandle(HANDLE archive, const char* destinationFolder, ChunkChe
     HeapBlock readAhead(malloc(kFpReadAheadSize));
     ArchiveReader reader(archive, readAhead.Bytes(), kFpReadAheadSize);
     return TestFolderPack(reader, destinationFolder, check, visitor, context);
-}
-
-int TestFolderPack(ArchiveReader& reader, const char* destinationFolder, ChunkCheck check,
-                   RecordVisitor visitor, void* context) {
-    char prefix[kFpPathBufferSize] = "\\";
-    if (destinationFolder != nullptr && !BuildDestinationPrefix(destinationFolder, prefix))
-        return kFpBadFormat;
-    const size_t prefixLength = strlen(prefix);
-    int32_t recordCount = 0;
-    const int headerResult = ReadArchiveHeader(reader, recordCount);
-    if (headerResult != kFpOk)
-        return headerResult;
-    HeapBlock target(malloc(kFpPathBufferSize));
-    if (!target.IsValid())
-        return kFpNoMemory;
-    HeapBlock chunkBuffer;
-    ChunkInflater inflater;
-    for (int32_t record = 1; record <= recordCount; ++record) {
-        uint32_t tag = 0;
-        if (!reader.ReadValue(tag))
-            return kFpTruncated;
-        if (tag != kFpTagFile && tag != kFpTagFolder)
-            return kFpBadFormat;
-        RecordSummary summary;
-        summary.folder = tag == kFpTagFolder;
-        int result = ReadRecordHead(reader, !summary.folder, prefix, target.Bytes(), summary.head);
-        if (result != kFpOk)
-            return result;
-        if (summary.folder) {
-            uint32_t end = 0, trailer = 0;
-            if (!reader.ReadValue(end))
-                return kFpTruncated;
-            if (end != kFpTagEnd)
-                return kFpBadFormat;
-            if (!reader.ReadValue(trailer))
-                return kFpTruncated;
-        } else {
-            result = TestChunks(reader, check, chunkBuffer, inflater, summary);
-            if (result != kFpOk)
-                return result;
-        }
-        if (visitor != nullptr) {
-            summary.name = target.Bytes() + prefixLength;
-            visitor(context, summary);
-        }
-    }
-    return kFpOk;
 }

@@ -1,5 +1,7 @@
 #include "FolderPackWriter.h"
 
+#include "FileLayer.h"
+
 #include "FolderPack.h"
 #include "LongPath.h"
 #include "Owners.h"
@@ -35,8 +37,8 @@ FolderPackWriter::~FolderPackWriter() {
 }
 
 bool FolderPackWriter::CreateArchiveFile(const char* path) {
-    file_ = CreateFileLong(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    path_ = path;
+    file_ = DiskOpen(path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (!UniqueHandle::IsValid(file_)) {
         file_ = INVALID_HANDLE_VALUE;
         return ok_ = false;
@@ -68,9 +70,7 @@ bool FolderPackWriter::Put(const void* data, size_t length) {
     if (memory_ != nullptr) {
         memory_->append(static_cast<const char*>(data), length);
     } else {
-        DWORD put = 0;
-        if (!UniqueHandle::IsValid(file_) ||
-            !WriteFile(file_, data, static_cast<DWORD>(length), &put, nullptr) || put != length)
+        if (!UniqueHandle::IsValid(file_) || !DiskWrite(file_, path_.c_str(), data, length))
             return ok_ = false;
     }
     position_ += length;
@@ -87,9 +87,8 @@ bool FolderPackWriter::Patch(uint64_t offset, const void* data, size_t length) {
     LARGE_INTEGER at, end;
     at.QuadPart = static_cast<LONGLONG>(offset);
     end.QuadPart = static_cast<LONGLONG>(position_);
-    DWORD put = 0;
     if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) ||
-        !WriteFile(file_, data, static_cast<DWORD>(length), &put, nullptr) || put != length ||
+        !DiskWrite(file_, path_.c_str(), data, length) ||
         !SetFilePointerEx(file_, end, nullptr, FILE_BEGIN))
         return ok_ = false;
     return true;
@@ -187,8 +186,14 @@ bool FolderPackWriter::Finish() {
     const int32_t count = records_;
     Patch(sizeof kFpSignature + sizeof(uint32_t), &count, sizeof count);
     if (UniqueHandle::IsValid(file_)) {
+        // The data reaches the disk before the archive takes its name.
+        if (ok_ && !DiskFlush(file_, path_.c_str()))
+            ok_ = false;
+        const DWORD error = GetLastError();
         if (!CloseHandle(file_))
             ok_ = false;
+        else
+            SetLastError(error);
         file_ = INVALID_HANDLE_VALUE;
     }
     return ok_;

@@ -29,8 +29,8 @@ class FolderPackWriter {
     // Content read from a file (long paths too), piece by piece.
     bool AddFileFromPath(const char* name, uint32_t attributes, FILETIME creationTime,
                          FILETIME lastWriteTime, const char* sourcePath);
-    // Writes the record count and closes a file archive. True when every
-    // step since the start succeeded.
+    // Writes the record count, flushes and closes a file archive. True when
+    // every step since the start succeeded.
     bool Finish();
     int32_t RecordCount() const { return records_; }
 
@@ -45,6 +45,7 @@ class FolderPackWriter {
     bool PutName(const char* name);
 
     HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::string path_;
     std::string* memory_ = nullptr;
     uint64_t position_ = 0;
     int32_t records_ = 0;

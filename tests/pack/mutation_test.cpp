@@ -371,7 +371,7 @@ TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
         // unless the disk stopped x first.
         SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
         const int tested =
-            TestFolderPackHandle(file.Get(), box.c_str(), ChunkCheck::Inflate, nullptr, nullptr);
+            TestFolderPackHandle(file.Get(), box.c_str(), ChunkCheck::kInflate, nullptr, nullptr);
         if (result != kFpCreateFailed && result != kFpOverwriteRefused && result != tested) {
             ts::WriteBytes(root + "-failure.fpk", a);
             FAIL() << "iteration " << iterations << ": x " << result << ", test " << tested;
@@ -379,7 +379,7 @@ TEST(Mutation, MutatedArchivesEndWithAResultCodeAndStayInside) {
         if (fpackCode != -1) {
             SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
             const int anywhere =
-                TestFolderPackHandle(file.Get(), nullptr, ChunkCheck::Inflate, nullptr, nullptr);
+                TestFolderPackHandle(file.Get(), nullptr, ChunkCheck::kInflate, nullptr, nullptr);
             if (fpackCode != -anywhere) {
                 ts::WriteBytes(root + "-failure.fpk", a);
                 FAIL() << "iteration " << iterations << ": fpack t exits " << fpackCode << ", test "

@@ -1,17 +1,23 @@
-// Update.exe for the tests that interrupt an update: it ends itself at once
-// after the step named by UPDATE_STOP_AFTER_STEP, as a kill or a power cut
-// would, or fills the feature folder's drive after the step named by
-// UPDATE_FILL_AFTER_STEP and goes on.
+// Update.exe for the tests that interrupt an update at a call of the file
+// layer (numbered from 1): UPDATE_STOP_AT_CALL=N ends the process just before
+// the N-th call, as a kill or a power cut would; UPDATE_FAIL_AT_CALL=N makes
+// it fail with "access denied"; UPDATE_FILL_AT_CALL=N fills the feature
+// folder's drive just before it and goes on. UPDATE_CALLS_FILE names a file
+// that receives the number of calls made, at the end.
+#include "FileLayer.h"
 #include "Framework.h"
-#include "General.h"
 #include "Globals.h"
 
 #include <windows.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
-int g_stopAfter = 0;
-int g_fillAfter = 0;
+int g_stopAt = 0;
+int g_failAt = 0;
+int g_fillAt = 0;
+int g_calls = 0;
+const char* g_callsFile = nullptr;
 
 void FillDrive() {
     char path[] = "?:\\~stepfill.bin";
@@ -29,19 +35,37 @@ void FillDrive() {
     CloseHandle(file);
 }
 
-void OnStep(int step) {
-    if (step == g_stopAfter)
+bool OnCall(void*, DiskCall, const char*) {
+    ++g_calls;
+    if (g_calls == g_stopAt)
         TerminateProcess(GetCurrentProcess(), 97);
-    if (step == g_fillAfter)
+    if (g_calls == g_fillAt)
         FillDrive();
+    if (g_calls == g_failAt) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+int Number(const char* name) {
+    const char* value = getenv(name);
+    return value != nullptr ? atoi(value) : 0;
 }
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    if (const char* stop = getenv("UPDATE_STOP_AFTER_STEP"))
-        g_stopAfter = atoi(stop);
-    if (const char* fill = getenv("UPDATE_FILL_AFTER_STEP"))
-        g_fillAfter = atoi(fill);
-    g_stepHook = OnStep;
-    return WinApp::Run(instance);
+    g_stopAt = Number("UPDATE_STOP_AT_CALL");
+    g_failAt = Number("UPDATE_FAIL_AT_CALL");
+    g_fillAt = Number("UPDATE_FILL_AT_CALL");
+    g_callsFile = getenv("UPDATE_CALLS_FILE");
+    SetDiskCallHook(OnCall, nullptr);
+    const int status = WinApp::Run(instance);
+    if (g_callsFile != nullptr) {
+        if (FILE* file = fopen(g_callsFile, "w")) {
+            fprintf(file, "%d\n", g_calls);
+            fclose(file);
+        }
+    }
+    return status;
 }

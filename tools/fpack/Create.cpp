@@ -2,6 +2,8 @@
 // replaces the old one only once it is complete.
 #include "Commands.h"
 
+#include "FileLayer.h"
+
 #include "Fpack.h"
 #include "LongPath.h"
 #include "Messages.h"
@@ -310,15 +312,6 @@ int ReportAddFailure(const Source& source, const Entry& e, const char* archiveAr
     return kExitArchiveUnwritable;
 }
 
-bool PutInPlace(const std::string& from, const std::string& to) {
-    std::wstring wideFrom, wideTo;
-    if (!WideLongForm(from, wideFrom) || !WideLongForm(to, wideTo)) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-}
-
 // Writes the entries into the new archive at partial. Returns the exit status.
 int WriteArchive(const Source& source, const TimePolicy& times, const std::string& partial,
                  const char* archiveArgument, Verbosity verbosity) {
@@ -426,15 +419,14 @@ int CreateCommand(const Options& options) {
     LeaveOut(source, partial);
 
     const int status = WriteArchive(source, times, partial, archiveArgument, options.verbosity);
-    if (status == kExitOk && !PutInPlace(partial, archive)) {
+    if (status != kExitOk) {
+        RemoveFile(partial.c_str());
+        return status;
+    }
+    if (!PutInPlace(partial.c_str(), archive.c_str(), ExistingTarget::kReplace)) {
         Complain("%s: cannot replace the archive: %s", shownArchive.c_str(),
                  SystemReason(GetLastError()).c_str());
-        DeleteFileLong(partial.c_str());
         return kExitArchiveUnwritable;
-    }
-    if (status != kExitOk) {
-        DeleteFileLong(partial.c_str());
-        return status;
     }
     if (source.skipped > 0) {
         Warn("%s: %d link%s or reparse point%s left out", shownArchive.c_str(), source.skipped,

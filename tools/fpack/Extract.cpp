@@ -16,29 +16,23 @@
 
 namespace {
 
-// What the unpacker's callbacks learn. They take no context of their own,
-// and a run of fpack unpacks one archive.
+// What the unpacker's callbacks learn, reached through their context.
 struct Unpacking {
     bool overwrite = true;
     Progress* progress = nullptr;
     int32_t recordsDone = 0;
     uint64_t before = 0;   // content of the records done
     uint64_t fileSize = 0; // of the FILE record under way
-    std::string refusedTarget;
 };
-Unpacking g_unpacking;
 
-int OnOverwrite(const char* target) {
-    if (g_unpacking.overwrite)
-        return kFpAnswerYes;
-    g_unpacking.refusedTarget = target;
-    return 0;
+int OnOverwrite(void* context, const char*) {
+    return static_cast<Unpacking*>(context)->overwrite ? kFpAnswerYes : 0;
 }
 
 // (item, count, 0, 0) after each record; (0, 0, done, size) within a file,
 // from (0, 0, 0, size) before it is touched.
-int OnProgress(int32_t item, int32_t, uint64_t bytesDone, uint64_t bytesTotal) {
-    Unpacking& u = g_unpacking;
+void OnProgress(void* context, int32_t item, int32_t, uint64_t bytesDone, uint64_t bytesTotal) {
+    Unpacking& u = *static_cast<Unpacking*>(context);
     if (item > 0) {
         u.recordsDone = item;
         u.before += u.fileSize;
@@ -48,7 +42,6 @@ int OnProgress(int32_t item, int32_t, uint64_t bytesDone, uint64_t bytesTotal) {
         if (u.progress != nullptr)
             u.progress->Set(u.before + bytesDone);
     }
-    return 0;
 }
 
 } // namespace
@@ -68,24 +61,26 @@ int ExtractCommand(const Options& options) {
     }
     // Opened here rather than by the unpacker, which would create a missing
     // archive as an empty file.
-    UniqueHandle file(CreateFileLong(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsValid())
-        return ReportOpenFailure(archiveArgument, GetLastError());
+    UniqueHandle file;
+    if (!OpenArchive(archive, file, error))
+        return ReportOpenFailure(archiveArgument, error);
 
     Progress progress("x", options.verbosity);
     uint64_t total = 0;
     if (progress.Wanted() && ContentTotal(archive, total))
         progress.Start(total);
-    g_unpacking = Unpacking();
-    g_unpacking.overwrite = !options.noOverwrite;
-    g_unpacking.progress = &progress;
-    const int r = ExtractFolderPackHandle(destination.c_str(), file.Get(), OnOverwrite, OnProgress);
+    Unpacking unpacking;
+    unpacking.overwrite = !options.noOverwrite;
+    unpacking.progress = &progress;
+    UnpackOptions unpack;
+    unpack.overwrite = OnOverwrite;
+    unpack.progress = OnProgress;
+    unpack.context = &unpacking;
+    const int r = ExtractFolderPackFrom(destination.c_str(), file.Get(), unpack);
     progress.End();
-    g_unpacking.progress = nullptr;
     if (r == kFpOk)
         return kExitOk;
 
     const Destination where = {destinationArgument, destination};
-    return ReportFailedRecord(archiveArgument, archive, g_unpacking.recordsDone, r, &where);
+    return ReportFailedRecord(archiveArgument, archive, unpacking.recordsDone, r, &where);
 }

@@ -25,8 +25,8 @@ struct Totals {
     uint64_t compressed = 0;
     uint64_t chunkData = 0;
 
-    template <typename Record> void Add(const Record& r) {
-        ++(r.folder ? folders : files);
+    void Add(const PackRecord& r) {
+        ++(r.Folder() ? folders : files);
         bytes += r.head.originalSize;
         chunks += r.chunks;
         stored += r.stored;
@@ -65,9 +65,9 @@ void PrintColumns(const char* kind, const char* attributes, const std::string& s
            name.c_str());
 }
 
-void PrintRecord(const WalkRecord& r, bool tabSeparated) {
-    const std::string name = PrintableName(r.Name(), strlen(r.Name()));
-    const char* kind = r.folder ? "FLDR" : "FILE";
+void PrintRecord(const PackRecord& r, bool tabSeparated) {
+    const std::string name = PrintableName(r.name, strlen(r.name));
+    const char* kind = r.Folder() ? "FLDR" : "FILE";
     char attributes[16];
     snprintf(attributes, sizeof attributes, "%08lX", static_cast<unsigned long>(r.head.attributes));
     if (tabSeparated) {
@@ -77,7 +77,7 @@ void PrintRecord(const WalkRecord& r, bool tabSeparated) {
                static_cast<unsigned long long>(AsNumber(r.head.lastWriteTime)), name.c_str());
         return;
     }
-    if (r.folder)
+    if (r.Folder())
         PrintColumns(kind, attributes, "-", "-", "-", "-", TimeText(r.head.creationTime),
                      TimeText(r.head.lastWriteTime), name);
     else
@@ -122,9 +122,45 @@ class ReadPosition {
     uint64_t last_ = 0;
 };
 
-void CountRecord(void* totals, const RecordSummary& record) {
+void CountRecord(void* totals, const PackRecord& record) {
     static_cast<Totals*>(totals)->Add(record);
 }
+
+// l: every record that can be read is shown, refused names too, each as
+// soon as it is read whole; the chunks are read into one buffer, as the
+// unpacker reads them.
+class ListSink : public RecordSink {
+  public:
+    ListSink(const char* archiveArgument, bool tabSeparated)
+        : archiveArgument_(archiveArgument), tabSeparated_(tabSeparated) {}
+    int OnRecord(PackRecord& record) override {
+        current.From(record);
+        return kFpOk;
+    }
+    int OnChunk(PackRecord&, ArchiveReader& reader, uint32_t dataLength, uint32_t) override {
+        return ReadChunkData(reader, buffer_, dataLength);
+    }
+    int OnRecordEnd(PackRecord& record) override {
+        PrintRecord(record, tabSeparated_);
+        if (record.nameRefused) {
+            ReportArchiveFailure(archiveArgument_, record.number, &current, kFpBadFormat);
+            ++refused;
+        }
+        totals.Add(record);
+        current = RecordInfo();
+        current.number = record.number + 1;
+        return kFpOk;
+    }
+
+    RecordInfo current; // the record under way
+    Totals totals;
+    int refused = 0;
+
+  private:
+    const char* archiveArgument_;
+    bool tabSeparated_;
+    HeapBlock buffer_;
+};
 
 } // namespace
 
@@ -132,36 +168,32 @@ int ListCommand(const Options& options) {
     const char* archiveArgument = options.operands[0];
     std::string archive;
     DWORD error = 0;
-    ArchiveWalk walk;
-    if (!AbsolutePath(archiveArgument, archive, error) ||
-        !walk.Open(archive, ChunkData::Read, error))
+    UniqueHandle file;
+    if (!AbsolutePath(archiveArgument, archive, error) || !OpenArchive(archive, file, error))
         return ReportOpenFailure(archiveArgument, error);
+    HeapBlock readAhead(malloc(kFpReadAheadSize));
+    ArchiveReader reader(file.Get(), readAhead.Bytes(), kFpReadAheadSize);
     int32_t count = 0;
-    int r = walk.ReadHeader(count);
+    int r = ReadArchiveHeader(reader, count);
     if (r != kFpOk)
         return ReportArchiveFailure(archiveArgument, 0, nullptr, r);
     if (!options.tabSeparated)
         PrintColumns("kind", "attribs", "size", "chunks", "stored", "compr.", "created", "written",
                      "name");
-    // Every record that can be read is shown, refused names too, and l still
-    // fails as x would.
-    WalkRecord record;
-    Totals totals;
-    int refusedCount = 0;
-    for (int32_t i = 1; i <= count; ++i) {
-        r = walk.ReadRecord(record, RefusedNames::GoOn);
-        if (r != kFpOk)
-            return ReportArchiveFailure(archiveArgument, i, &record, r);
-        PrintRecord(record, options.tabSeparated);
-        if (record.nameRefused) {
-            ReportArchiveFailure(archiveArgument, i, &record, kFpBadFormat);
-            ++refusedCount;
-        }
-        totals.Add(record);
-    }
+    // The walk reads the header again, from the start.
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN))
+        return ReportOpenFailure(archiveArgument, GetLastError());
+    ArchiveReader walkReader(file.Get(), readAhead.Bytes(), kFpReadAheadSize);
+    ListSink sink(archiveArgument, options.tabSeparated);
+    sink.current.number = 1;
+    r = WalkFolderPack(walkReader, nullptr, RefusedNames::kGoOn, sink);
+    if (r != kFpOk)
+        return ReportArchiveFailure(archiveArgument, sink.current.number, &sink.current, r);
     if (!options.tabSeparated)
-        PrintTotals(totals);
-    return refusedCount > 0 ? ExitFromResult(kFpBadFormat) : kExitOk;
+        PrintTotals(sink.totals);
+    // l still fails as x would.
+    return sink.refused > 0 ? ExitFromResult(kFpBadFormat) : kExitOk;
 }
 
 int TestCommand(const Options& options) {
@@ -170,10 +202,9 @@ int TestCommand(const Options& options) {
     DWORD error = 0;
     if (!AbsolutePath(archiveArgument, archive, error))
         return ReportOpenFailure(archiveArgument, error);
-    UniqueHandle file(CreateFileLong(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsValid())
-        return ReportOpenFailure(archiveArgument, GetLastError());
+    UniqueHandle file;
+    if (!OpenArchive(archive, file, error))
+        return ReportOpenFailure(archiveArgument, error);
     // Archive bytes read of the archive's size: the test walk reports only
     // whole records.
     Progress progress("t", options.verbosity);
@@ -185,7 +216,7 @@ int TestCommand(const Options& options) {
     {
         ReadPosition position(file.Get());
         ProgressTicker ticker(progress, ReadPosition::Sample, &position);
-        r = TestFolderPackHandle(file.Get(), nullptr, ChunkCheck::Inflate, CountRecord, &totals);
+        r = TestFolderPackHandle(file.Get(), nullptr, ChunkCheck::kInflate, CountRecord, &totals);
     }
     if (r != kFpOk) {
         progress.End();
