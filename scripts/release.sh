@@ -35,6 +35,12 @@ if [ "${SAMPLE:-}" = 1 ]; then
 elif [ -n "${PAYLOAD_CLIENT:-}" ] && [ -n "${PAYLOAD_SERVER:-}" ]; then
     client=$(cd "$PAYLOAD_CLIENT" 2>/dev/null && pwd) || fail "no folder $PAYLOAD_CLIENT"
     server=$(cd "$PAYLOAD_SERVER" 2>/dev/null && pwd) || fail "no folder $PAYLOAD_SERVER"
+    # The marker is the update's last change: a payload without it could
+    # never finish an update.
+    for folder in "$client" "$server"; do
+        ls -A "$folder" | grep -qix 'wsus\.txt' ||
+            fail "$folder holds no WSUS.txt: the vendor's files must include the marker"
+    done
 else
     fail "give the vendor's payload folders: make release PAYLOAD_CLIENT=DIR PAYLOAD_SERVER=DIR
 (or make release SAMPLE=1 for the sample payload, which must not be shipped)"

@@ -10,6 +10,7 @@
 #include "GeneratedFiles.h"
 #include "Log.h"
 #include "Plan.h"
+#include "Precheck.h"
 #include "TestSupport.h"
 #include "UpdateTestSupport.h"
 #include "pack/FolderPack.h"
@@ -483,6 +484,31 @@ TEST_F(UpdateRun, FolderLengthsAtTheLimit) {
 }
 
 // ---- the pieces ----
+
+// What the profile functions would keep or corrupt. A sample of a file's
+// first bytes may end inside a character; the whole file may not.
+TEST(ClassifyText, EncodingsWholeAndSampled) {
+    const std::string nou = "能";          // 94 5C
+    const std::string utf8 = "\xE8\x83\xBD"; // the same character in UTF-8
+    const struct {
+        std::string bytes;
+        Sample sample;
+        TextKind kind;
+    } cases[] = {
+        {"[SUS]\r\nTLX_SHARE=x\r\n", Sample::kWhole, TextKind::kAnsi},
+        {"Name=" + nou, Sample::kWhole, TextKind::kAnsi},
+        {"Name=" + nou.substr(0, 1), Sample::kWhole, TextKind::kMalformed},
+        {"Name=" + nou.substr(0, 1), Sample::kFirstBytes, TextKind::kAnsi},
+        {"Name=" + nou.substr(0, 1) + " x", Sample::kFirstBytes, TextKind::kMalformed},
+        {"Name=\x80", Sample::kWhole, TextKind::kMalformed},
+        {"Name=" + utf8, Sample::kWhole, TextKind::kUtf8},
+        {"Name=" + utf8 + utf8.substr(0, 2), Sample::kFirstBytes, TextKind::kUtf8},
+        {"\xEF\xBB\xBF[SUS]", Sample::kWhole, TextKind::kUtf8},
+        {std::string("\xFF\xFE[\0S\0", 6), Sample::kWhole, TextKind::kUtf16},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.kind, ClassifyText(c.bytes.data(), c.bytes.size(), c.sample)) << c.bytes;
+}
 
 TEST(GeneratedFiles, ProfileValuesReadAsTheProfileFunctionsGiveThem) {
     const std::string dir = ts::ScratchDir("generated-ini");

@@ -737,7 +737,9 @@ TEST_F(Unpack, RefusedNamesMakeNothingAtEveryDepth) {
         "NUL", "nul.txt", "AUX", "CON", "con .txt", "PRN.x.y", "COM1", "com0", "LPT9", "lpt1.log",
         "sub\\COM3", "CONIN$", "conout$.txt", "CoM5 .a",
         // the unpacker's own new file
-        kFpNewFileName, "a\\~folderpack.TMP", "~FOLDERPACK.TMP\\x"};
+        kFpNewFileName, "a\\~folderpack.TMP", "~FOLDERPACK.TMP\\x",
+        // a component longer than any file system stores
+        std::string(256, 'n'), "a\\" + std::string(256, 'n') + "\\b"};
     std::string deep = dir_ + "\\deep";
     while (deep.size() < 300)
         deep += "\\" + std::string(40, 'd');
@@ -798,6 +800,29 @@ TEST_F(Unpack, AcceptedNamesGiveTheSameFilesAtEveryDepth) {
     EXPECT_EQ(expected, Tree(deep));
     for (const std::string& name : accepted)
         EXPECT_EQ(name, Read(name));
+}
+
+// A component is counted in characters, as the file systems count it: a
+// double-byte character is one.
+TEST(RecordNames, ComponentsUpTo255Characters) {
+    std::string dbcs255, dbcs256;
+    for (int i = 0; i < 255; ++i)
+        dbcs255 += "能";
+    dbcs256 = dbcs255 + "能";
+    const struct {
+        std::string name;
+        int accepted;
+    } cases[] = {
+        {std::string(255, 'n'), 1},
+        {std::string(256, 'n'), 0},
+        {"a\\" + std::string(255, 'n') + "\\b", 1},
+        {"a\\" + std::string(256, 'n') + "\\b", 0},
+        {dbcs255, 1},
+        {dbcs256, 0},
+        {std::string(254, 'n') + "能", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.accepted, IsSafeRecordName(c.name.c_str())) << c.name.size();
 }
 
 TEST(RecordNames, LongestNameThatSomeDestinationTakes) {

@@ -55,6 +55,21 @@ foreach(side CLIENT SERVER)
       "The ${lower} payload folder ${_dir_${side}} holds no files: set "
       "UPDATE_PAYLOAD_${side}_DIR to the folder of the vendor's ${lower} files.")
   endif()
+  # The marker arrives with the payload and says, as the update's last
+  # change, that the feature is updated: without it no update could finish.
+  set(_marker "")
+  foreach(file IN LISTS _files)
+    get_filename_component(name "${file}" NAME)
+    string(TOLOWER "${name}" name)
+    if(name STREQUAL "wsus.txt")
+      set(_marker "${file}")
+    endif()
+  endforeach()
+  if(NOT _marker)
+    message(FATAL_ERROR
+      "The ${lower} payload folder ${_dir_${side}} holds no WSUS.txt: the marker that the "
+      "update puts in place as its last change must be among the vendor's ${lower} files.")
+  endif()
 endforeach()
 list(LENGTH _given _given_count)
 if(_given_count EQUAL 1)
