@@ -10,8 +10,8 @@ DiskCallHook g_hook = nullptr;
 void* g_hookContext = nullptr;
 
 // Asks the test seam whether the call may go ahead.
-bool Allowed(DiskCall call, const char* path) {
-    return g_hook == nullptr || g_hook(g_hookContext, call, path);
+bool Allowed(DiskCall call, const char* path, const char* from = nullptr) {
+    return g_hook == nullptr || g_hook(g_hookContext, call, path, from);
 }
 
 bool MayCreate(DWORD disposition) {
@@ -88,7 +88,7 @@ bool DiskSetAttributes(const char* path, DWORD attributes) {
 }
 
 bool DiskMove(const char* from, const char* to, DWORD flags) {
-    return Allowed(DiskCall::kMove, to) && MoveFileExLong(from, to, flags) != FALSE;
+    return Allowed(DiskCall::kMove, to, from) && MoveFileExLong(from, to, flags) != FALSE;
 }
 
 bool DiskDelete(const char* path) {

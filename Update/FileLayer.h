@@ -25,10 +25,11 @@ enum class DiskCall {
     kWriteProfile,  // set one key of a settings file
 };
 
-// Called before each call that changes the disk, with the path it changes.
-// Returning false makes the call fail with the error the hook set
+// Called before each call that changes the disk, with the path it changes
+// (a move: its new name, and the file moved as from; otherwise from is
+// null). Returning false makes the call fail with the error the hook set
 // (SetLastError), without touching the disk. Tests only; none by default.
-typedef bool (*DiskCallHook)(void* context, DiskCall call, const char* path);
+typedef bool (*DiskCallHook)(void* context, DiskCall call, const char* path, const char* from);
 void SetDiskCallHook(DiskCallHook hook, void* context);
 
 // The platform's calls through the seam. DiskOpen counts as kCreate only

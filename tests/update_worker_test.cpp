@@ -14,9 +14,11 @@
 #include "TestSupport.h"
 #include "UpdateTestSupport.h"
 #include "pack/FolderPack.h"
+#include "pack/FolderPackWriter.h"
 
 #include <winsock2.h>
 #include <windows.h>
+#include <algorithm>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -274,6 +276,48 @@ TEST_F(UpdateRun, APayloadFileInTheWayIsWrittenUnderAnotherName) {
     EXPECT_EQ((std::vector<std::string>{"Update.tmp", "Update_Log.txt"}), ts::ListDir(temp_));
 }
 
+// A name counts only once its data is on the disk: every file the update
+// creates is flushed before the call that finishes it, and every file that
+// takes another name was flushed first (but the old files moved aside,
+// which the update does not write).
+TEST_F(UpdateRun, DataReachesTheDiskBeforeItsName) {
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(ts::WriteBytes(F("patchjob.vbe"), "old script"));
+    ASSERT_TRUE(ts::WriteBytes(F("PatchHub.exe"), "older hub"));
+    ASSERT_TRUE(ts::WriteBytes(I("UserGate.dll"), "UserGate 2.0"));
+    struct Calls {
+        std::vector<std::pair<DiskCall, std::string>> seen;
+        std::vector<std::string> movedUnflushed;
+        std::vector<std::string> flushed;
+    } calls;
+    SetDiskCallHook(
+        [](void* context, DiskCall call, const char* path, const char* from) {
+            Calls& c = *static_cast<Calls*>(context);
+            if (call == DiskCall::kFlush)
+                c.flushed.push_back(path);
+            if (call == DiskCall::kMove &&
+                std::find(c.flushed.begin(), c.flushed.end(), from) == c.flushed.end())
+                c.movedUnflushed.push_back(from);
+            c.seen.push_back({call, path});
+            return true;
+        },
+        &calls);
+    const bool updated = Run(1);
+    SetDiskCallHook(nullptr, nullptr);
+    ASSERT_TRUE(updated);
+    EXPECT_EQ(std::vector<std::string>{F("patchjob.vbe")}, calls.movedUnflushed);
+    // The archive's new files, the marker's aside name among them, each flushed
+    // (the one that replaced PatchHub.exe was flushed before it moved).
+    for (const char* name : {"WSUS.txt.upd~", "Version.txt"})
+        EXPECT_NE(calls.flushed.end(), std::find(calls.flushed.begin(), calls.flushed.end(),
+                                                 std::string(F(name))))
+            << name;
+    // The marker is the last change.
+    ASSERT_FALSE(calls.seen.empty());
+    EXPECT_EQ(DiskCall::kMove, calls.seen.back().first);
+    EXPECT_EQ(F("WSUS.txt"), calls.seen.back().second);
+}
+
 TEST_F(UpdateRun, RunsOnTheFrameworkWorkerThreadAndReportsOnce) {
     WritePatchJob(kPatchJobWithTlx);
     struct Report {
@@ -480,6 +524,31 @@ TEST_F(UpdateRun, FolderLengthsAtTheLimit) {
         }
         ts::RemoveTree(feature);
         ts::RemoveTree(install);
+    }
+}
+
+// A payload that could never finish an update is refused before anything:
+// one without the marker, one that does not unpack.
+TEST_F(UpdateRun, APayloadWithoutTheMarkerIsRefused) {
+    WritePatchJob(kPatchJobWithTlx);
+    std::string archive;
+    FolderPackWriter writer;
+    writer.UseMemory(&archive);
+    const FILETIME time = {0, 0x01D00000};
+    ASSERT_TRUE(writer.AddFile("PatchHub.exe", FILE_ATTRIBUTE_ARCHIVE, time, time, "hub", 3));
+    ASSERT_TRUE(writer.Finish());
+    const struct {
+        std::string bytes;
+        CheckProblem problem;
+    } cases[] = {
+        {archive, CheckProblem::kNoMarker},
+        {archive.substr(0, archive.size() - 1), CheckProblem::kBadArchive},
+    };
+    for (const auto& c : cases) {
+        const CheckResult check =
+            CheckBeforeUpdate(Target(2), PlanFor(2), c.bytes.data(),
+                              static_cast<DWORD>(c.bytes.size()), gethostname);
+        EXPECT_EQ(c.problem, check.problem);
     }
 }
 

@@ -110,7 +110,7 @@ bool WindowsAllows(DiskCall call, const char* path) {
     }
 }
 
-bool RefuseHook(void*, DiskCall call, const char* path) {
+bool RefuseHook(void*, DiskCall call, const char* path, const char*) {
     return WindowsAllows(call, path);
 }
 
@@ -132,7 +132,7 @@ DiskFaults::~DiskFaults() {
     SetDiskCallHook(nullptr, nullptr);
 }
 
-bool DiskFaults::Hook(void* self, DiskCall call, const char* path) {
+bool DiskFaults::Hook(void* self, DiskCall call, const char* path, const char*) {
     DiskFaults& faults = *static_cast<DiskFaults*>(self);
     const int number = ++faults.calls_;
     if (faults.hit_ && faults.kind_ == kStop) {

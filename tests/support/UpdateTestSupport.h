@@ -77,7 +77,7 @@ class DiskFaults {
     bool Hit() const { return hit_; }
 
   private:
-    static bool Hook(void* self, DiskCall call, const char* path);
+    static bool Hook(void* self, DiskCall call, const char* path, const char* from);
     int at_;
     Kind kind_;
     DWORD error_;

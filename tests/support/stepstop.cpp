@@ -35,7 +35,7 @@ void FillDrive() {
     CloseHandle(file);
 }
 
-bool OnCall(void*, DiskCall, const char*) {
+bool OnCall(void*, DiskCall, const char*, const char*) {
     ++g_calls;
     if (g_calls == g_stopAt)
         TerminateProcess(GetCurrentProcess(), 97);
