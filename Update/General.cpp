@@ -13,10 +13,10 @@
 #include "Payload.h"
 #include "Plan.h"
 #include "Precheck.h"
+#include "SystemLibrary.h"
 #include "pack/FolderPack.h"
 #include "pack/FolderPackReader.h"
 
-#include <winsock2.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -342,7 +342,7 @@ bool RunSteps(Run& run) {
 bool RunUpdate(const UpdateTarget& target, const UpdateHooks& hooks) {
     Run run;
     run.target = target;
-    run.hostName = hooks.hostName != nullptr ? hooks.hostName : gethostname;
+    run.hostName = hooks.hostName != nullptr ? hooks.hostName : LocalHostName;
     run.plan = PlanFor(target.mode);
     return RunSteps(run);
 }

@@ -15,7 +15,7 @@ struct UpdateTarget {
 
 // Stand-ins that tests may give the update.
 struct UpdateHooks {
-    HostNameLookup hostName = nullptr; // null: the platform's gethostname
+    HostNameLookup hostName = nullptr; // null: the platform's (LocalHostName)
 };
 
 // The whole update; true when every step succeeded. Every step and every

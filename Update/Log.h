@@ -17,7 +17,8 @@ extern char g_logPath[260];
 constexpr unsigned long kLogRotateSize = 65536;
 // The longest message a record carries, in bytes.
 constexpr int kLogMessageMax = 1023;
-// How long a record waits for the log mutex before it is dropped.
+// How long a record waits for the log mutex before the run writes its
+// records another way.
 constexpr unsigned long kLogMutexTimeoutMs = 10000;
 constexpr const char kLogMutexName[] = "INALOG_MUTEX";
 
@@ -29,7 +30,16 @@ class LogWriter {
     LogWriter& operator=(const LogWriter&) = delete;
 
     // Formats the text printf-style and appends one record. Never reports a
-    // failure: a record that cannot be written is dropped.
+    // failure. The log is written only when it is a plain file of its own:
+    // no folder, no link (it never writes through one), no second name of
+    // another file, not read-only; and it is rotated only when its older
+    // generation is such a file too or absent. When the log cannot be
+    // written so, or when the mutex stayed held past its wait, this record
+    // and every later one of this process go to a file of the process's own
+    // beside the log, "<log>.<process id>.txt" (or, when that cannot be
+    // made, Update_Log.<process id>.txt in the temporary folder), whose
+    // first record says why; the mutex is not waited for again. A record
+    // that can be written nowhere is dropped.
     void WriteLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   private:
@@ -38,3 +48,9 @@ class LogWriter {
     char sourceFile[260];
     int line;
 };
+
+// The file this process's records went to instead of the log, when they did;
+// empty otherwise.
+const char* LogFallbackPath();
+// For tests: this process writes to its log again and waits for the mutex.
+void ResetLogFallback();

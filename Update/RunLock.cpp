@@ -1,8 +1,39 @@
 #include "RunLock.h"
 
+#include <sddl.h>
+
+namespace {
+
+// A security descriptor made from its text form, freed on every way out.
+class Descriptor {
+  public:
+    explicit Descriptor(const char* text) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text, SDDL_REVISION_1,
+                                                                  &descriptor_, nullptr))
+            descriptor_ = nullptr;
+    }
+    ~Descriptor() {
+        if (descriptor_ != nullptr)
+            LocalFree(descriptor_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    PSECURITY_DESCRIPTOR Get() const { return descriptor_; }
+
+  private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
+} // namespace
+
 bool RunLock::Acquire(DWORD waitMs) {
     Release();
-    mutex_.Attach(CreateMutexA(nullptr, FALSE, kRunLockName));
+    // Only administrators and the system may open it, and so hold it: a
+    // user who could would keep every update off the machine.
+    Descriptor descriptor(kRunLockSecurity);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
+    mutex_.Attach(CreateMutexA(descriptor.Get() != nullptr ? &attributes : nullptr, FALSE,
+                               kRunLockName));
     // A lock that cannot even be opened belongs to someone we cannot see.
     if (!mutex_.IsValid())
         return false;

@@ -7,6 +7,9 @@
 #include <windows.h>
 
 constexpr char kRunLockName[] = "Global\\TALMERO_WU_Update";
+// Who may open the lock: administrators and the system, with every right,
+// nobody else (a protected list, so that nothing is inherited).
+constexpr char kRunLockSecurity[] = "D:P(A;;GA;;;BA)(A;;GA;;;SY)";
 // How long a start waits for a lock that another process holds: long
 // enough for a status query, which holds it for a moment only.
 constexpr DWORD kRunLockWaitMs = 2000;

@@ -1,9 +1,8 @@
-#include <winsock2.h>
-
 #include "Share.h"
 
 #include "GeneratedFiles.h"
 #include "Mbcs.h"
+#include "SystemLibrary.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -61,7 +60,7 @@ ShareLookup LookUpShare(const char* patchJobIni, int mode, HostNameLookup lookup
         char hostName[kPathBufferSize];
         memset(hostName, 0, sizeof hostName);
         if (lookup(hostName, static_cast<int>(sizeof hostName)) != 0) {
-            share.hostError = WSAGetLastError();
+            share.hostError = SocketsError();
             share.outcome = ShareOutcome::kNoHostName;
             return share;
         }

@@ -5,10 +5,10 @@
 #include "PathHelpers.h"
 #include "Plan.h"
 #include "RunLock.h"
+#include "SystemLibrary.h"
 #include "res/resource.h"
 
 #include <winsock2.h>
-#include <commctrl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -80,13 +80,13 @@ UpdateTarget Target() {
 
 bool StartWinSock() {
     WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 0), &data) != 0)
+    if (SocketsStartup(MAKEWORD(2, 0), &data) != 0)
         return false;
     return data.wVersion == MAKEWORD(2, 0);
 }
 
 bool StopWinSock() {
-    return WSACleanup() == 0;
+    return SocketsCleanup() == 0;
 }
 
 namespace {
@@ -105,6 +105,20 @@ const char kHelpText[] = "使い方: Update.exe [/quiet] [/log=ファイル] [/s
                          "4\tキャンセルされました\n"
                          "5\t他の更新が実行中です\n"
                          "64\t引数が正しくありません";
+
+// The common controls of the manifest's version (the side-by-side ones),
+// loaded by name only now that the search for libraries is restricted: a
+// library the program imports is looked for before any of its code runs.
+void LoadCommonControls() {
+    HMODULE controls = LoadLibraryA("comctl32.dll");
+    if (controls == nullptr)
+        return;
+    typedef void(WINAPI * InitFunction)();
+    auto init = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControls")));
+    if (init != nullptr)
+        init();
+}
 
 // The log path: the one given with /log (made absolute), else the temporary
 // folder's. False when the given one does not fit.
@@ -214,7 +228,7 @@ int UpdateApp::Start() {
     }
     // Loads the common controls that the manifest asks for, so that the
     // dialog gets the platform's current look.
-    InitCommonControls();
+    LoadCommonControls();
     // Until the dialog says otherwise: a dialog that could not be shown has
     // updated nothing.
     SetExitCode(kExitUpdateFailed);

@@ -2,14 +2,50 @@
 #include <gtest/gtest.h>
 
 #include "CommandLine.h"
+#include "Owners.h"
 #include "PathHelpers.h"
+#include "RunLock.h"
 #include "TestSupport.h"
+
+#include <aclapi.h>
 
 #include <string.h>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The lock of a running update admits administrators and the system alone,
+// so that no user can hold it and keep every update off the machine. Wine
+// keeps the descriptor but checks no rights: it is read back.
+TEST(RunLock, OnlyAdministratorsAndTheSystemMayOpenIt) {
+    RunLock lock;
+    ASSERT_TRUE(lock.Acquire(0));
+    UniqueHandle mutex(OpenMutexA(READ_CONTROL, FALSE, kRunLockName));
+    ASSERT_TRUE(mutex.IsValid());
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(mutex.Get(), SE_KERNEL_OBJECT,
+                                             DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                             nullptr, &descriptor));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    ASSERT_NE(nullptr, dacl);
+    ASSERT_EQ(2u, dacl->AceCount);
+    const WELL_KNOWN_SID_TYPE expected[] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+        EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, expected[i])) << i;
+        // Every right, generic or as the mutex's own.
+        EXPECT_TRUE(ace->Mask == GENERIC_ALL || (ace->Mask & MUTEX_ALL_ACCESS) == MUTEX_ALL_ACCESS)
+            << std::hex << ace->Mask;
+    }
+    LocalFree(descriptor);
+}
 
 TEST(FindNoCase, FindsTheFirstOccurrenceRegardlessOfCase) {
     const char text[] = "C:\\Program Files\\TALMERO\\BIN\\";

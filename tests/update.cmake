@@ -67,6 +67,6 @@ if(COMMAND update_add_resources)
   # The real program without a window; fills the small drive.
   update_test(update_quiet_test SOURCES update_quiet_test.cpp
     LOCKS registry log small_drive TIMEOUT 900)
-  add_dependencies(update_quiet_test Update update_stepstop keepalive)
+  add_dependencies(update_quiet_test Update update_stepstop keepalive logpeer)
   set_tests_properties(update_quiet_test PROPERTIES FIXTURES_REQUIRED small_drive)
 endif()

@@ -311,6 +311,35 @@ TEST_P(QuietTest, StatusChangesNothingAndTellsWhatAStartWouldEndWith) {
     EXPECT_FALSE(ts::Exists(in.Log()));
 }
 
+// A program that holds the log's mutex costs an update one wait: its records
+// go, from then on without waiting, to a file of the run's own beside the
+// log, whose first record says why.
+TEST_P(QuietTest, AHeldLogMutexCostsOneWaitAndLosesNoRecord) {
+    const std::string root = Scratch("held-log");
+    Install in(root + "\\i", GetParam(), root + "\\tmp");
+    HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
+    ResetEvent(holding);
+    ts::Child peer;
+    ASSERT_TRUE(peer.Start("\"" + ts::BuildFile("tests/logpeer.exe") + "\" hold 60"));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, 15000));
+    CloseHandle(holding);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(0, in.Run("/quiet"));
+    // One wait of ten seconds, not one per record.
+    EXPECT_LT(GetTickCount() - start, 30000u);
+    EXPECT_TRUE(ts::Exists(in.F("WSUS.txt")));
+    EXPECT_FALSE(ts::Exists(in.Log()));
+    std::vector<std::string> names = ts::ListDir(in.temp);
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ(0u, names[0].find("Update_Log.txt.")) << names[0];
+    const std::vector<std::string> records = Records(in.temp + "\\" + names[0]);
+    std::vector<std::string> expected = SuccessRecords(in, "/quiet");
+    expected.insert(expected.begin(), "ログ " + in.Log() +
+                                          " に書けないため、ここに書きます : INALOG_MUTEX が 10 "
+                                          "秒待っても得られません .");
+    EXPECT_EQ(expected, records);
+}
+
 // The startup script of the deployment material, run by the system's own
 // command interpreter from the folder that holds the program: it updates
 // once, keeps the machine's log and last status beside it, and leaves an

@@ -264,16 +264,81 @@ TEST_F(UpdateRun, ReadOnlyFilesAndLeftoversAreNoObstacle) {
     EXPECT_TRUE(ts::Exists(F("WSUS.txt")));
 }
 
-// The payload goes to a file of this run's own when Update.tmp is taken:
-// held open, a folder, a link.
+// The payload goes to a file of this run's own when Update.tmp is taken by
+// something that is no file of its own: a folder, a link (which is never
+// written through).
 TEST_F(UpdateRun, APayloadFileInTheWayIsWrittenUnderAnotherName) {
+    const std::string elsewhere = root_ + "\\elsewhere.txt";
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "link" : "folder");
+        Reset();
+        WritePatchJob(kPatchJobWithTlx);
+        ASSERT_TRUE(ts::WriteBytes(elsewhere, "not the payload's"));
+        if (!link) {
+            ASSERT_TRUE(ts::MakeDirs(Tmp()));
+        } else if (!CreateSymbolicLinkA(Tmp().c_str(), elsewhere.c_str(), 0)) {
+            printf("SKIPPED: no symbolic link can be made here (error %lu)\n", GetLastError());
+            continue;
+        }
+        ASSERT_TRUE(Run(2));
+        const std::vector<std::string> records = Messages(g_logPath);
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ("not the payload's", ts::ReadBytes(elsewhere));
+        if (!link) {
+            EXPECT_EQ("テンポラリ " + temp_ + "\\Update.1.tmp 生成.", records[0]);
+            EXPECT_EQ((std::vector<std::string>{"Update.tmp", "Update_Log.txt"}),
+                      ts::ListDir(temp_));
+        } else {
+            // A platform that shows the link as a link leaves it and takes
+            // another name; one that shows it as a file removes the name,
+            // never what it points to.
+            EXPECT_TRUE(records[0] == "テンポラリ " + temp_ + "\\Update.1.tmp 生成." ||
+                        records[0] == "テンポラリ " + Tmp() + " 生成.")
+                << records[0];
+        }
+    }
+}
+
+// While the update unpacks, nobody can change the payload it reads: the
+// bytes it checked are the bytes it unpacks.
+TEST_F(UpdateRun, ThePayloadCannotBeSwappedWhileItIsUnpacked) {
     WritePatchJob(kPatchJobWithTlx);
-    ASSERT_TRUE(ts::MakeDirs(Tmp()));
-    ASSERT_TRUE(Run(2));
-    const std::vector<std::string> records = Messages(g_logPath);
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ("テンポラリ " + temp_ + "\\Update.1.tmp 生成.", records[0]);
-    EXPECT_EQ((std::vector<std::string>{"Update.tmp", "Update_Log.txt"}), ts::ListDir(temp_));
+    const std::string forged = root_ + "\\forged.tmp";
+    ASSERT_TRUE(ts::WriteBytes(forged, "Folder Pack forged"));
+    struct Attempt {
+        std::string payload, forged, feature;
+        bool tried = false;
+        std::vector<std::string> succeeded;
+    } attempt{Tmp(), forged, feature_, false, {}};
+    SetDiskCallHook(
+        [](void* context, DiskCall call, const char* path, const char*) {
+            Attempt& a = *static_cast<Attempt*>(context);
+            // At the unpack's first file the payload is written and open.
+            if (call != DiskCall::kCreate || a.tried ||
+                std::string(path).compare(0, a.feature.size(), a.feature) != 0)
+                return true;
+            a.tried = true;
+            HANDLE writer = CreateFileA(a.payload.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+            if (writer != INVALID_HANDLE_VALUE) {
+                a.succeeded.push_back("opened for writing");
+                CloseHandle(writer);
+            }
+            if (MoveFileExA(a.forged.c_str(), a.payload.c_str(), MOVEFILE_REPLACE_EXISTING))
+                a.succeeded.push_back("replaced");
+            if (DeleteFileA(a.payload.c_str()))
+                a.succeeded.push_back("deleted");
+            return true;
+        },
+        &attempt);
+    const bool updated = Run(2);
+    SetDiskCallHook(nullptr, nullptr);
+    EXPECT_TRUE(attempt.tried);
+    EXPECT_EQ(std::vector<std::string>{}, attempt.succeeded);
+    ASSERT_TRUE(updated);
+    EXPECT_EQ(ClientArchiveFile("PatchHub.exe"), ts::ReadBytes(F("PatchHub.exe")));
+    EXPECT_EQ(ClientArchiveFile("WUStart.bat"), ts::ReadBytes(F("WUStart.bat")));
 }
 
 // A name counts only once its data is on the disk: every file the update

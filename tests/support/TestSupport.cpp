@@ -171,7 +171,8 @@ Child::~Child() {
     }
 }
 
-bool Child::Start(const std::string& commandLine, const std::vector<std::string>& env) {
+bool Child::Start(const std::string& commandLine, const std::vector<std::string>& env,
+                  const std::string& folder) {
     // Environment block: the inherited one with the overrides applied.
     std::vector<std::string> vars;
     LPCH block = GetEnvironmentStringsA();
@@ -197,7 +198,8 @@ bool Child::Start(const std::string& commandLine, const std::vector<std::string>
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!StartProcess(commandLine, FALSE, &envBlock[0], nullptr, si, pi, &errors_))
+    if (!StartProcess(commandLine, FALSE, &envBlock[0], folder.empty() ? nullptr : folder.c_str(),
+                      si, pi, &errors_))
         return false;
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
@@ -340,6 +342,54 @@ int MessageBoxIconKind(HWND box) {
     }
     // Demand a near-exact match, so that no icon at all is not taken for one.
     return bestDiff < 32 ? best : 0;
+}
+
+namespace {
+// The Unix name of a Windows path, from Wine; empty elsewhere.
+std::string UnixName(const std::string& path) {
+    typedef char*(CDECL * Convert)(const wchar_t*);
+    Convert convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (convert == nullptr)
+        return "";
+    std::wstring wide(path.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0],
+                                      static_cast<int>(wide.size()));
+    if (n == 0)
+        return "";
+    char* name = convert(wide.c_str());
+    std::string text = name != nullptr ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+}
+} // namespace
+
+bool MakeUnixSymlink(const std::string& target, const std::string& link) {
+    const std::string from = UnixName(target), to = UnixName(link);
+    if (from.empty() || to.empty())
+        return false;
+    Child ln;
+    // Wine gives no handle to wait on for a Unix program: wait for the link.
+    if (!ln.Start("Z:\\bin\\ln -s \"" + from + "\" \"" + to + "\""))
+        return false;
+    return WaitUntil([&] { return Exists(link); }, 10000);
+}
+
+bool RemoveUnixSymlink(const std::string& link) {
+    const std::string name = UnixName(link);
+    if (name.empty())
+        return false;
+    Child rm;
+    if (!rm.Start("Z:\\bin\\rm -f \"" + name + "\""))
+        return false;
+    // A dangling link shows no attributes: wait on the folder's listing.
+    const size_t slash = link.rfind('\\');
+    return WaitUntil(
+        [&] {
+            const std::vector<std::string> names = ListDir(link.substr(0, slash));
+            return std::find(names.begin(), names.end(), link.substr(slash + 1)) == names.end();
+        },
+        10000);
 }
 
 // ---- the small drive ----

@@ -50,9 +50,11 @@ class Child {
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // env: "NAME=value" entries that override the inherited environment.
-    // On failure StartErrors() tells why, for the test's message.
-    bool Start(const std::string& commandLine, const std::vector<std::string>& env = {});
+    // env: "NAME=value" entries that override the inherited environment;
+    // folder: the working folder (empty: this process's). On failure
+    // StartErrors() tells why, for the test's message.
+    bool Start(const std::string& commandLine, const std::vector<std::string>& env = {},
+               const std::string& folder = "");
     const std::string& StartErrors() const { return errors_; }
     // Exit code, or -1 when it did not end within timeoutMs (it is then killed).
     int Wait(DWORD timeoutMs);
@@ -94,6 +96,13 @@ constexpr int kIconError = 32513;       // IDI_HAND
 constexpr int kIconQuestion = 32514;    // IDI_QUESTION
 constexpr int kIconWarning = 32515;     // IDI_EXCLAMATION
 constexpr int kIconInformation = 32516; // IDI_ASTERISK
+
+// A symbolic link of the Unix system at link (a Windows path) to target (a
+// Windows path), made with ln; Wine shows the file it points to. False when
+// none could be made.
+bool MakeUnixSymlink(const std::string& target, const std::string& link);
+// Removes such a link, not what it points to; true when it is gone.
+bool RemoveUnixSymlink(const std::string& link);
 
 // ---- the small drive of the full-disk tests (tests/small-drive.sh) ----
 // Its root: a tmpfs of a few MiB linked as drive s: for tests that require

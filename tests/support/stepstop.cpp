@@ -7,6 +7,7 @@
 #include "FileLayer.h"
 #include "Framework.h"
 #include "Globals.h"
+#include "SystemLibrary.h"
 
 #include <windows.h>
 #include <stdio.h>
@@ -55,6 +56,7 @@ int Number(const char* name) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    RestrictLibrarySearch();
     g_stopAt = Number("UPDATE_STOP_AT_CALL");
     g_failAt = Number("UPDATE_FAIL_AT_CALL");
     g_fillAt = Number("UPDATE_FILL_AT_CALL");

@@ -1,0 +1,113 @@
+// Libraries planted beside Update.exe and in the current folder, under the
+// name of every library that the program or the system loads for it, are
+// never loaded: not in quiet mode, not by the dialog and its boxes, not for
+// the host name.
+#include "dialog_support.h"
+
+#include "Owners.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Wine has no known libraries: it loads user32, gdi32, advapi32, msvcrt and
+// what its own versions of them import (imm32, sechost, win32u, ucrtbase,
+// version, zlib1, bcrypt, crypt32) by the usual search, from the program's
+// folder first, before any code of the program runs. Windows maps the known
+// libraries, and what they import, from its own folder only; the program
+// imports nothing else. Those names are not planted here.
+const char* const kPlanted[] = {
+    "uxtheme",  "dwmapi",  "msimg32",  "cryptbase", "winmm",        "userenv",   "profapi",
+    "secur32",  "sspicli", "netapi32", "wtsapi32",  "mswsock",      "comctl32",  "ws2_32",
+    "rsaenh",   "ole32",   "oleaut32", "combase",   "rpcrt4",       "shell32",   "shlwapi",
+    "shcore",   "actxprxy", "dnsapi",  "iphlpapi",  "nsi",          "setupapi",  "propsys",
+    "wintrust", "cfgmgr32", "dbghelp", "ntmarta",   "windowscodecs", "wldap32",  "powrprof",
+    "dwrite",   "msctf",    "oleacc",  "textinputframework",
+};
+
+// The copy's name: Wine takes the preference for native libraries from a key
+// of the program's name (it reads no environment that a test could give a
+// child of its own).
+const char kProgram[] = "Update-planted.exe";
+const char kOverrides[] = "Software\\Wine\\AppDefaults\\Update-planted.exe\\DllOverrides";
+
+class PlantedLibraries : public ::testing::Test {
+  protected:
+    void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, kOverrides); }
+    void SetUp() override {
+        install_.reset(new dt::Installation("planted", 1, false));
+        app_ = install_->root + "\\app";
+        cwd_ = install_->root + "\\cwd";
+        markers_ = install_->root + "\\markers";
+        for (const std::string& folder : {app_, cwd_, markers_})
+            ASSERT_TRUE(ts::MakeDirs(folder));
+        ASSERT_TRUE(CopyFileA(ts::BuildFile("Update/Update.exe").c_str(),
+                              (app_ + "\\" + kProgram).c_str(), FALSE));
+        const std::string planted = ts::BuildFile("tests/planted.dll");
+        UniqueKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kOverrides, 0, nullptr, 0,
+                                                 KEY_SET_VALUE, nullptr, key.Out(), nullptr));
+        for (const char* name : kPlanted) {
+            for (const std::string& folder : {app_, cwd_})
+                ASSERT_TRUE(CopyFileA(planted.c_str(), (folder + "\\" + name + ".dll").c_str(),
+                                      FALSE))
+                    << name;
+            static const char kNativeFirst[] = "native,builtin";
+            ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.Get(), name, 0, REG_SZ,
+                                                    reinterpret_cast<const BYTE*>(kNativeFirst),
+                                                    sizeof kNativeFirst));
+        }
+    }
+
+    // Starts the copy beside the planted libraries, from the folder that
+    // holds more of them, with Wine told to prefer them.
+    bool Start(ts::Child& child, const std::string& args) {
+        return child.Start("\"" + app_ + "\\" + kProgram + "\" " + args,
+                           {"TMP=" + install_->tempFolder, "TEMP=" + install_->tempFolder,
+                            "PLANT_MARKERS=" + markers_},
+                           cwd_);
+    }
+
+    std::vector<std::string> Loaded() const { return ts::ListDir(markers_); }
+
+    std::unique_ptr<dt::Installation> install_;
+    std::string app_, cwd_, markers_;
+};
+
+// A server that names no share: the update asks for the host name, with the
+// sockets library.
+TEST_F(PlantedLibraries, NoneLoadsInQuietMode) {
+    ts::Child child;
+    ASSERT_TRUE(Start(child, "/quiet")) << child.StartErrors();
+    EXPECT_EQ(0, child.Wait(60000)) << install_->Log();
+    EXPECT_TRUE(ts::Exists(install_->featureFolder + "\\WSUS.txt"));
+    EXPECT_EQ(std::vector<std::string>{}, Loaded());
+}
+
+TEST_F(PlantedLibraries, NoneLoadsForTheDialogAndItsBoxes) {
+    ts::Child child;
+    ASSERT_TRUE(Start(child, "")) << child.StartErrors();
+    HWND dialog = ts::WaitForWindow(child.Pid(), dt::kMainCaption, 15000);
+    ASSERT_NE(dialog, nullptr);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    HWND box = ts::WaitForWindow(child.Pid(), "確認", 15000);
+    ASSERT_NE(box, nullptr);
+    PostMessageA(box, WM_COMMAND, IDNO, 0);
+    ASSERT_TRUE(ts::WaitForWindowGone(box, 15000));
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(4, child.Wait(15000));
+
+    ts::Child help;
+    ASSERT_TRUE(Start(help, "/?")) << help.StartErrors();
+    HWND helpBox = ts::WaitForWindow(help.Pid(), "Update", 15000);
+    ASSERT_NE(helpBox, nullptr);
+    PostMessageA(helpBox, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0, help.Wait(15000));
+    EXPECT_EQ(std::vector<std::string>{}, Loaded());
+}
+
+} // namespace
