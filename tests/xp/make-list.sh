@@ -40,6 +40,7 @@ cat >"$tmp/xp.c" <<'EOF'
 #include <shlobj.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <sddl.h>
 EOF
 "$cc" -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -D_WIN32_IE=0x0603 -fsyntax-only \
     -aux-info "$tmp/decl.txt" "$tmp/xp.c"
