@@ -1,6 +1,6 @@
 #include "Dialog.h"
 
-#include "Framework.h"
+#include "WinApp.h"
 
 #include <string.h>
 

@@ -73,9 +73,9 @@ typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
 // component, and not what a link of that name points to. Platforms
 // without the call (XP) have no links to files.
 bool IsNamedFile(HANDLE file, const char* path) {
-    static const FinalPathFunction finalPath = reinterpret_cast<FinalPathFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                               "GetFinalPathNameByHandleA")));
+    static const FinalPathFunction finalPath =
+        reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
     if (finalPath == nullptr)
         return true;
     char opened[1024];
@@ -130,14 +130,14 @@ Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& s
         if (error != ERROR_FILE_NOT_FOUND) {
             // A folder, or a read-only file, refuses writing.
             const DWORD attributes = GetFileAttributesA(path);
-            refusal = attributes == INVALID_FILE_ATTRIBUTES ? Refusal::kNotOpened
+            refusal = attributes == INVALID_FILE_ATTRIBUTES     ? Refusal::kNotOpened
                       : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Refusal::kFolder
                       : (attributes & FILE_ATTRIBUTE_READONLY)  ? Refusal::kReadOnly
                                                                 : Refusal::kNotOpened;
             return Opened::kRefused;
         }
-        file.Attach(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.Attach(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
         if (file.IsValid())
             return Opened::kYes;
         error = GetLastError();
@@ -154,11 +154,10 @@ Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& s
 // What stands under the older generation's name may go: nothing, or a plain
 // file of its own that the log once was.
 bool BackupMayGo(const char* backup) {
-    UniqueHandle file(CreateFileA(backup, FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                  nullptr));
+    UniqueHandle file(
+        CreateFileA(backup, FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.IsValid())
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     return PlainFileOfItsOwn(file.Get(), backup, nullptr) == Refusal::kNone;
@@ -176,8 +175,8 @@ bool WriteRecord(HANDLE file, const char* header, size_t headerLength, const cha
 
 // The process's own file, made new the first time, with a first record that
 // says why; the record then follows.
-void WriteToFallback(const char* logPath, Refusal refusal, const char* header,
-                     size_t headerLength, const char* message, size_t messageLength) {
+void WriteToFallback(const char* logPath, Refusal refusal, const char* header, size_t headerLength,
+                     const char* message, size_t messageLength) {
     UniqueHandle file;
     unsigned long long size = 0;
     Refusal again = Refusal::kNone;
@@ -254,8 +253,8 @@ void LogWriter::WriteLog(const char* format, ...) {
     Refusal refusal = Refusal::kNone;
     if (!g_fallback.mutexAbandoned && !g_fallback.active) {
         mutex.Attach(CreateMutexA(nullptr, FALSE, kLogMutexName));
-        const DWORD wait = mutex.IsValid() ? WaitForSingleObject(mutex.Get(), kLogMutexTimeoutMs)
-                                           : WAIT_FAILED;
+        const DWORD wait =
+            mutex.IsValid() ? WaitForSingleObject(mutex.Get(), kLogMutexTimeoutMs) : WAIT_FAILED;
         if (wait == WAIT_TIMEOUT || wait == WAIT_FAILED) {
             mutex.Close();
             g_fallback.mutexAbandoned = true;
@@ -293,7 +292,8 @@ void LogWriter::WriteLog(const char* format, ...) {
         return;
     }
 
-    const unsigned long long recordLen = static_cast<unsigned long long>(headerLen) + messageLen + 2;
+    const unsigned long long recordLen =
+        static_cast<unsigned long long>(headerLen) + messageLen + 2;
     {
         UniqueHandle file;
         unsigned long long size = 0;

@@ -32,8 +32,8 @@ bool RunLock::Acquire(DWORD waitMs) {
     // user who could would keep every update off the machine.
     Descriptor descriptor(kRunLockSecurity);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
-    mutex_.Attach(CreateMutexA(descriptor.Get() != nullptr ? &attributes : nullptr, FALSE,
-                               kRunLockName));
+    mutex_.Attach(
+        CreateMutexA(descriptor.Get() != nullptr ? &attributes : nullptr, FALSE, kRunLockName));
     // A lock that cannot even be opened belongs to someone we cannot see.
     if (!mutex_.IsValid())
         return false;

@@ -62,7 +62,7 @@ void RestrictLibrarySearch() {
     // system folder now, they are the ones found later. One a platform
     // lacks is simply not there.
     static const char* const kLoadedByName[] = {"uxtheme.dll", "msimg32.dll", "dwmapi.dll",
-                                                 "ole32.dll"};
+                                                "ole32.dll"};
     for (const char* name : kLoadedByName)
         LoadSystemLibrary(name);
 }

@@ -6,6 +6,7 @@
 #include "Plan.h"
 #include "RunLock.h"
 #include "SystemLibrary.h"
+#include "Thread.h"
 #include "res/resource.h"
 
 #include <winsock2.h>
@@ -159,12 +160,7 @@ void UpdateApp::Say(const char* text, const char* caption, UINT flags) const {
         MessageBoxA(nullptr, text, caption, flags);
 }
 
-bool UpdateApp::InitInstance() {
-    SetExitCode(Start());
-    return false;
-}
-
-int UpdateApp::Start() {
+int UpdateApp::InitInstance() {
     CommandLine args;
     bool understood = ParseCommandLine(__argc, __argv, args);
     quiet_ = args.quiet || args.status;
@@ -229,16 +225,16 @@ int UpdateApp::Start() {
     // Loads the common controls that the manifest asks for, so that the
     // dialog gets the platform's current look.
     LoadCommonControls();
-    // Until the dialog says otherwise: a dialog that could not be shown has
+    // The dialog ends with the exit status; one that could not be shown has
     // updated nothing.
-    SetExitCode(kExitUpdateFailed);
+    INT_PTR status;
     {
         UpdateDialog dialog;
         dialog.SetAsMainWindow();
-        dialog.DoModal();
+        status = dialog.DoModal();
     }
     StopWinSock();
-    return ExitCode();
+    return status < 0 ? kExitUpdateFailed : static_cast<int>(status);
 }
 
 namespace {
@@ -256,11 +252,6 @@ class PaintContext {
     PAINTSTRUCT paint_;
     HDC dc_;
 };
-
-void SetAppExitCode(int code) {
-    if (WinApp::Current() != nullptr)
-        WinApp::Current()->SetExitCode(code);
-}
 
 // The worker's word that the update has ended, to the dialog.
 void PostFinished(void*, bool succeeded) {
@@ -361,8 +352,7 @@ void UpdateDialog::OnCancel() {
         MessageBeep(MB_OK);
         return;
     }
-    SetAppExitCode(kExitCancelled);
-    Dialog::OnCancel();
+    EndDialog(kExitCancelled);
 }
 
 bool UpdateDialog::OnAppMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -380,16 +370,14 @@ LRESULT UpdateDialog::OnUpdateFinished(WPARAM wParam, LPARAM lParam) {
         PostMessageA(Handle(), WM_UPDATE_FINISHED, wParam, lParam);
         return 0;
     }
-    if (wParam != 0) {
-        SetAppExitCode(kExitUpdated);
+    if (wParam != 0)
         MessageBoxA(Handle(), "ソフトウェアの更新は正常に終了しました。", "完了",
                     MB_OK | MB_ICONINFORMATION);
-    } else {
-        SetAppExitCode(kExitUpdateFailed);
+    else
         MessageBoxA(Handle(), "ソフトウェアの更新中に異常が発生しました。", "エラー",
                     MB_OK | MB_ICONERROR);
-    }
-    EndDialog(IDOK);
+    // The dialog's end value is the program's exit status.
+    EndDialog(wParam != 0 ? kExitUpdated : kExitUpdateFailed);
     return 0;
 }
 
@@ -401,5 +389,3 @@ void UpdateDialog::GreyOutClose() {
 }
 
 AboutDialog::AboutDialog(HWND parent) : Dialog(IDD_ABOUTBOX, parent) {}
-
-static UpdateApp theApp;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "Dialog.h"
-#include "Framework.h"
+#include "WinApp.h"
 #include "General.h"
 #include "Globals.h"
 
@@ -13,11 +13,11 @@ constexpr UINT WM_UPDATE_FINISHED = WM_APP + 0x30;
 class UpdateApp : public WinApp {
   public:
     UpdateApp() = default;
-    bool InitInstance() override;
+    // One start: the log, the boxes and the dialog on the way; its result is
+    // the exit status.
+    int InitInstance() override;
 
   private:
-    // The exit status of one start; the log and the boxes on the way.
-    int Start();
     // A message box, or nothing at all in quiet mode.
     void Say(const char* text, const char* caption, UINT flags) const;
 

@@ -3,7 +3,7 @@ update_test(platform_test SOURCES platform_test.cpp TIMEOUT 60)
 update_test(helpers_test SOURCES helpers_test.cpp mbcs_test.cpp LOCKS registry TIMEOUT 60)
 
 add_executable(logpeer support/logpeer.cpp)
-target_link_libraries(logpeer PRIVATE update_core)
+target_link_libraries(logpeer PRIVATE update_support)
 # Holds the system-wide log mutex for seconds: no other test may log meanwhile.
 update_test(log_test SOURCES log_test.cpp LOCKS log TIMEOUT 180)
 add_dependencies(log_test logpeer)

@@ -25,9 +25,9 @@ TEST(RunLock, OnlyAdministratorsAndTheSystemMayOpenIt) {
     ASSERT_TRUE(mutex.IsValid());
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(mutex.Get(), SE_KERNEL_OBJECT,
-                                             DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                             nullptr, &descriptor));
+    ASSERT_EQ(ERROR_SUCCESS,
+              GetSecurityInfo(mutex.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     GetSecurityDescriptorControl(descriptor, &control, &revision);

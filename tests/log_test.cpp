@@ -227,7 +227,8 @@ TEST_F(LogTest, AMutexHeldPastItsWaitSendsTheRunsRecordsToItsOwnFile) {
     EXPECT_EQ(log + "." + std::to_string(GetCurrentProcessId()) + ".txt", fallback);
     const std::vector<std::string> lines = Lines(ts::ReadBytes(fallback));
     ASSERT_EQ(3u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("ログ " + log + " に書けないため、ここに書きます : "
+    EXPECT_NE(std::string::npos, lines[0].find("ログ " + log +
+                                               " に書けないため、ここに書きます : "
                                                "INALOG_MUTEX が 10 秒待っても得られません ."));
     EXPECT_NE(std::string::npos, lines[1].find(" : first."));
     EXPECT_NE(std::string::npos, lines[2].find(" : second."));
@@ -308,9 +309,9 @@ TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
         EXPECT_NE(std::string::npos, lines[1].find(" : planted."));
         // Nothing else changed: the planted object is where it was.
         std::vector<std::string> after = ts::ListDir(dir);
-        after.erase(std::remove(after.begin(), after.end(),
-                                fallback.substr(fallback.rfind('\\') + 1)),
-                    after.end());
+        after.erase(
+            std::remove(after.begin(), after.end(), fallback.substr(fallback.rfind('\\') + 1)),
+            after.end());
         EXPECT_EQ(before, after);
         if (c.planted == kReadOnly) {
             EXPECT_EQ("kept\r\n", ts::ReadBytes(log));

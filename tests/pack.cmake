@@ -1,7 +1,7 @@
 # Folder Pack: long-path operations, directory creation, the unpacker, the
 # writer and fpack.
 add_library(pack_test_util STATIC pack/PackTestUtil.cpp)
-target_link_libraries(pack_test_util PUBLIC update_core test_support)
+target_link_libraries(pack_test_util PUBLIC update_pack test_support)
 target_include_directories(pack_test_util PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/pack)
 
 update_test(pack_longpath_test SOURCES pack/longpath_test.cpp TIMEOUT 120)

@@ -21,12 +21,19 @@ namespace {
 // libraries, and what they import, from its own folder only; the program
 // imports nothing else. Those names are not planted here.
 const char* const kPlanted[] = {
-    "uxtheme",  "dwmapi",  "msimg32",  "cryptbase", "winmm",        "userenv",   "profapi",
-    "secur32",  "sspicli", "netapi32", "wtsapi32",  "mswsock",      "comctl32",  "ws2_32",
-    "rsaenh",   "ole32",   "oleaut32", "combase",   "rpcrt4",       "shell32",   "shlwapi",
-    "shcore",   "actxprxy", "dnsapi",  "iphlpapi",  "nsi",          "setupapi",  "propsys",
-    "wintrust", "cfgmgr32", "dbghelp", "ntmarta",   "windowscodecs", "wldap32",  "powrprof",
-    "dwrite",   "msctf",    "oleacc",  "textinputframework",
+    "uxtheme",   "dwmapi",   "msimg32",
+    "cryptbase", "winmm",    "userenv",
+    "profapi",   "secur32",  "sspicli",
+    "netapi32",  "wtsapi32", "mswsock",
+    "comctl32",  "ws2_32",   "rsaenh",
+    "ole32",     "oleaut32", "combase",
+    "rpcrt4",    "shell32",  "shlwapi",
+    "shcore",    "actxprxy", "dnsapi",
+    "iphlpapi",  "nsi",      "setupapi",
+    "propsys",   "wintrust", "cfgmgr32",
+    "dbghelp",   "ntmarta",  "windowscodecs",
+    "wldap32",   "powrprof", "dwrite",
+    "msctf",     "oleacc",   "textinputframework",
 };
 
 // The copy's name: Wine takes the preference for native libraries from a key
@@ -53,8 +60,8 @@ class PlantedLibraries : public ::testing::Test {
                                                  KEY_SET_VALUE, nullptr, key.Out(), nullptr));
         for (const char* name : kPlanted) {
             for (const std::string& folder : {app_, cwd_})
-                ASSERT_TRUE(CopyFileA(planted.c_str(), (folder + "\\" + name + ".dll").c_str(),
-                                      FALSE))
+                ASSERT_TRUE(
+                    CopyFileA(planted.c_str(), (folder + "\\" + name + ".dll").c_str(), FALSE))
                     << name;
             static const char kNativeFirst[] = "native,builtin";
             ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.Get(), name, 0, REG_SZ,

@@ -60,7 +60,7 @@ endif()
 if(COMMAND update_add_resources)
   # Update.exe for the tests that stop an update after a given step.
   add_executable(update_stepstop WIN32 support/stepstop.cpp ${_update_payload_rc})
-  target_link_libraries(update_stepstop PRIVATE update_core)
+  target_link_libraries(update_stepstop PRIVATE update_program)
   update_add_resources(update_stepstop)
   add_dependencies(update_stepstop update_payload)
 

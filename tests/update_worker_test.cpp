@@ -5,7 +5,7 @@
 
 #include "ErrorText.h"
 #include "FileLayer.h"
-#include "Framework.h"
+#include "Thread.h"
 #include "General.h"
 #include "GeneratedFiles.h"
 #include "Log.h"
@@ -374,8 +374,8 @@ TEST_F(UpdateRun, DataReachesTheDiskBeforeItsName) {
     // The archive's new files, the marker's aside name among them, each flushed
     // (the one that replaced PatchHub.exe was flushed before it moved).
     for (const char* name : {"WSUS.txt.upd~", "Version.txt"})
-        EXPECT_NE(calls.flushed.end(), std::find(calls.flushed.begin(), calls.flushed.end(),
-                                                 std::string(F(name))))
+        EXPECT_NE(calls.flushed.end(),
+                  std::find(calls.flushed.begin(), calls.flushed.end(), std::string(F(name))))
             << name;
     // The marker is the last change.
     ASSERT_FALSE(calls.seen.empty());
@@ -610,9 +610,8 @@ TEST_F(UpdateRun, APayloadWithoutTheMarkerIsRefused) {
         {archive.substr(0, archive.size() - 1), CheckProblem::kBadArchive},
     };
     for (const auto& c : cases) {
-        const CheckResult check =
-            CheckBeforeUpdate(Target(2), PlanFor(2), c.bytes.data(),
-                              static_cast<DWORD>(c.bytes.size()), gethostname);
+        const CheckResult check = CheckBeforeUpdate(
+            Target(2), PlanFor(2), c.bytes.data(), static_cast<DWORD>(c.bytes.size()), gethostname);
         EXPECT_EQ(c.problem, check.problem);
     }
 }
@@ -622,7 +621,7 @@ TEST_F(UpdateRun, APayloadWithoutTheMarkerIsRefused) {
 // What the profile functions would keep or corrupt. A sample of a file's
 // first bytes may end inside a character; the whole file may not.
 TEST(ClassifyText, EncodingsWholeAndSampled) {
-    const std::string nou = "能";          // 94 5C
+    const std::string nou = "能";            // 94 5C
     const std::string utf8 = "\xE8\x83\xBD"; // the same character in UTF-8
     const struct {
         std::string bytes;

@@ -353,8 +353,8 @@ std::string UnixName(const std::string& path) {
     if (convert == nullptr)
         return "";
     std::wstring wide(path.size() + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0],
-                                      static_cast<int>(wide.size()));
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
     if (n == 0)
         return "";
     char* name = convert(wide.c_str());

@@ -5,13 +5,16 @@
 // folder's drive just before it and goes on. UPDATE_CALLS_FILE names a file
 // that receives the number of calls made, at the end.
 #include "FileLayer.h"
-#include "Framework.h"
 #include "Globals.h"
 #include "SystemLibrary.h"
+#include "Update.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+
+// The application object, as Update.exe has it.
+static UpdateApp theApp;
 
 namespace {
 int g_stopAt = 0;

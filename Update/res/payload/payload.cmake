@@ -193,7 +193,7 @@ add_dependencies(Update update_payload)
 
 # The sample payload shows in the version record and in the log.
 if(UPDATE_SAMPLE_PAYLOAD)
-  target_compile_definitions(update_core PUBLIC UPDATE_SAMPLE_PAYLOAD=1)
+  target_compile_definitions(update_program PUBLIC UPDATE_SAMPLE_PAYLOAD=1)
 endif()
 
 # For test programs that need the resources linked into themselves, and the
