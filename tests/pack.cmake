@@ -26,12 +26,9 @@ target_link_libraries(pack_mutation_test PRIVATE pack_test_util psapi)
 add_dependencies(pack_mutation_test fpack)
 # A million archives, all of them, on a tmpfs where there is one: half an
 # hour to an hour on two cores, as busy as they are.
-update_test(pack_mutation_long_test SOURCES pack/mutation_test.cpp LABELS long TIMEOUT 7200)
-target_link_libraries(pack_mutation_long_test PRIVATE pack_test_util psapi)
-target_compile_definitions(pack_mutation_long_test PRIVATE
-  PACK_MUTATION_COUNT=1000000 PACK_MUTATION_SECONDS=6600 PACK_MUTATION_ALL=1
-  PACK_MUTATION_ON_TMPFS=1 PACK_MUTATION_FPACK_EVERY=20000)
-add_dependencies(pack_mutation_long_test fpack)
+add_test(NAME pack_mutation_long_test COMMAND pack_mutation_test)
+set_tests_properties(pack_mutation_long_test PROPERTIES LABELS long TIMEOUT 7200
+  ENVIRONMENT "PACK_MUTATION_COUNT=1000000;PACK_MUTATION_SECONDS=6600;PACK_MUTATION_ALL=1;PACK_MUTATION_ON_TMPFS=1;PACK_MUTATION_FPACK_EVERY=20000")
 
 # The writer's choices byte by byte.
 update_test(pack_writer_test SOURCES pack/writer_test.cpp TIMEOUT 60)

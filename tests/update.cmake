@@ -10,19 +10,18 @@ update_test(update_payload_test SOURCES update_payload_test.cpp ${_update_payloa
 add_dependencies(update_payload_test update_payload Update)
 
 # Writes the log, so it waits for the test that holds the log mutex.
-update_test(update_worker_test SOURCES update_worker_test.cpp support/UpdateTestSupport.cpp
-  ${_update_payload_rc} LOCKS log TIMEOUT 240)
+update_test(update_worker_test SOURCES update_worker_test.cpp ${_update_payload_rc}
+  LOCKS log TIMEOUT 240)
 add_dependencies(update_worker_test update_payload)
 
 # Faults at every call of the file layer: a sample by default, all of them
 # under the label long.
-update_test(update_sweep_test SOURCES update_sweep_test.cpp support/UpdateTestSupport.cpp
-  ${_update_payload_rc} LOCKS log TIMEOUT 300)
+update_test(update_sweep_test SOURCES update_sweep_test.cpp ${_update_payload_rc}
+  LOCKS log TIMEOUT 300)
 add_dependencies(update_sweep_test update_payload)
-update_test(update_sweep_long_test SOURCES update_sweep_test.cpp support/UpdateTestSupport.cpp
-  ${_update_payload_rc} LOCKS log LABELS long TIMEOUT 1800)
-target_compile_definitions(update_sweep_long_test PRIVATE UPDATE_SWEEP_ALL=1)
-add_dependencies(update_sweep_long_test update_payload)
+add_test(NAME update_sweep_long_test COMMAND update_sweep_test)
+set_tests_properties(update_sweep_long_test PROPERTIES LABELS long TIMEOUT 1800
+  ENVIRONMENT UPDATE_SWEEP_ALL=1 RESOURCE_LOCK log)
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   get_property(_update_payload_dirs GLOBAL PROPERTY UPDATE_PAYLOAD_DIRS)

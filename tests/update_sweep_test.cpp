@@ -14,31 +14,25 @@
 #include "pack/FolderPackWriter.h"
 
 #include <windows.h>
+#include <stdlib.h>
 #include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
-#ifndef UPDATE_SWEEP_ALL
-// In every test run, about this many calls of each sweep, spread over it.
-#define UPDATE_SWEEP_SAMPLES 12
-#endif
 
 namespace {
 
-// The calls to try of total: all of them, or a sample that always has the
-// first and the last.
+// The calls to try of total: all of them when UPDATE_SWEEP_ALL is set (the
+// long run), else about a dozen spread over it, the first and the last
+// among them.
 std::vector<int> CallsToTry(int total) {
     std::vector<int> calls;
-#ifdef UPDATE_SWEEP_ALL
-    for (int n = 1; n <= total; ++n)
-        calls.push_back(n);
-#else
-    const int step = total / UPDATE_SWEEP_SAMPLES + 1;
+    const char* all = getenv("UPDATE_SWEEP_ALL");
+    const int step = all != nullptr && all[0] == '1' ? 1 : total / 12 + 1;
     for (int n = 1; n < total; n += step)
         calls.push_back(n);
     calls.push_back(total);
-#endif
     return calls;
 }
 

@@ -13,31 +13,30 @@
 #include "pack/FolderPackWriter.h"
 
 #include <psapi.h>
+#include <stdlib.h>
 #include <string.h>
 #include <set>
 #include <string>
 #include <vector>
 #include <zlib.h>
 
-#ifndef PACK_MUTATION_COUNT
-#define PACK_MUTATION_COUNT 20000
-#endif
-#ifndef PACK_MUTATION_SECONDS
-#define PACK_MUTATION_SECONDS 40
-#endif
-// The long run must get through all of its archives.
-#ifndef PACK_MUTATION_ALL
-#define PACK_MUTATION_ALL 0
-#endif
-// One archive in this many also goes through the real fpack t.
-#ifndef PACK_MUTATION_FPACK_EVERY
-#define PACK_MUTATION_FPACK_EVERY 800
-#endif
-// Where the archives are unpacked: the temporary folder, or a tmpfs (for the
-// long run, whose million archives go faster there).
-#ifndef PACK_MUTATION_ON_TMPFS
-#define PACK_MUTATION_ON_TMPFS 0
-#endif
+// The run's size, from the environment: the long run (label long) sets them.
+//   PACK_MUTATION_COUNT        archives at most (20,000)
+//   PACK_MUTATION_SECONDS      seconds at most (10)
+//   PACK_MUTATION_ALL          1: the run must get through all of its archives
+//   PACK_MUTATION_FPACK_EVERY  one archive in this many also goes through the
+//                              real fpack t (800)
+//   PACK_MUTATION_ON_TMPFS     1: the archives are unpacked on a tmpfs, where
+//                              the long run's million go faster
+int Setting(const char* name, int fallback) {
+    const char* value = getenv(name);
+    return value != nullptr && value[0] != '\0' ? atoi(value) : fallback;
+}
+#define PACK_MUTATION_COUNT Setting("PACK_MUTATION_COUNT", 20000)
+#define PACK_MUTATION_SECONDS Setting("PACK_MUTATION_SECONDS", 10)
+#define PACK_MUTATION_ALL Setting("PACK_MUTATION_ALL", 0)
+#define PACK_MUTATION_FPACK_EVERY Setting("PACK_MUTATION_FPACK_EVERY", 800)
+#define PACK_MUTATION_ON_TMPFS Setting("PACK_MUTATION_ON_TMPFS", 0)
 
 using namespace pt;
 

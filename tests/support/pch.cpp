@@ -1,0 +1,1 @@
+// The headers every test program includes, compiled once for all of them.
