@@ -2,6 +2,10 @@
 # A small drive for full-disk tests: a tmpfs of SIZE_KIB KiB mounted at
 # MOUNTDIR and linked as drive s: in the Wine prefix.
 #   tests/small-drive.sh up|down WINEPREFIX MOUNTDIR SIZE_KIB
+# The prefix that the WINEPREFIX variable names, when it is set, wins over
+# the argument, and the drive is then mounted beside it (PREFIX.small-drive):
+# a test run in a prefix of its own (the 32-bit-only one, say) gets a drive
+# of its own, also while another run goes on beside it.
 # "up" mounts a fresh, empty drive; "down" removes the link and unmounts.
 # Both may be run any number of times. When no mount is possible (no root,
 # no prefix, a container without the right), "up" prints one line starting
@@ -18,6 +22,10 @@ action=$1
 prefix=$2
 mountdir=$3
 size=$4
+if [ -n "${WINEPREFIX:-}" ]; then
+    prefix=$WINEPREFIX
+    mountdir=$WINEPREFIX.small-drive
+fi
 case $size in
 '' | *[!0-9]*) usage ;;
 esac

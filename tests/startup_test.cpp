@@ -7,7 +7,6 @@
 #include "TestSupport.h"
 #include "Update.h"
 
-#include <regex>
 #include <string.h>
 #include <string>
 
@@ -194,9 +193,10 @@ class StartupRunTest : public ModeTest {
         EXPECT_EQ(exitCode, child.Wait(20000));
     }
     std::string LogMessages(const std::string& tempFolder) {
-        std::string data = ts::ReadBytes(tempFolder + "\\Update_Log.txt");
-        std::regex header(R"(\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] Update\.cpp \d+ [0-9a-f]+ : )");
-        return std::regex_replace(data, header, "");
+        std::string text;
+        for (const std::string& record : ts::LogMessages(tempFolder + "\\Update_Log.txt"))
+            text += record + "\r\n";
+        return text;
     }
     std::string tmp;
 };

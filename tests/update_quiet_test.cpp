@@ -11,7 +11,6 @@
 #include <windows.h>
 #include <algorithm>
 #include <map>
-#include <regex>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -95,11 +94,8 @@ struct Install {
 // by which a build with the sample payload says so after each start banner
 // is left out: the start-up tests look at it.
 std::vector<std::string> Records(const std::string& logPath) {
-    static const std::regex header(R"(^\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] \S+ \d+ [0-9a-f]+ : )");
     std::vector<std::string> records;
-    std::string text = ts::ReadBytes(logPath);
-    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
-        std::string record = std::regex_replace(text.substr(at, end - at), header, "");
+    for (const std::string& record : ts::LogMessages(logPath)) {
         if (record == "サンプルペイロード版 ." && !records.empty() && records.back() == kBanner)
             continue;
         records.push_back(record);

@@ -115,6 +115,24 @@ std::vector<std::string> ListDir(const std::string& path) {
     return names;
 }
 
+namespace {
+// The message of a record: what follows "] <source> <line> <thread> : ".
+std::string Message(const std::string& record) {
+    if (record.size() < 22 || record[0] != '[' || record[20] != ']' || record[21] != ' ')
+        return record;
+    const size_t separator = record.find(" : ", 22);
+    return separator == std::string::npos ? record : record.substr(separator + 3);
+}
+} // namespace
+
+std::vector<std::string> LogMessages(const std::string& logPath) {
+    std::vector<std::string> messages;
+    const std::string text = ReadBytes(logPath);
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        messages.push_back(Message(text.substr(at, end - at)));
+    return messages;
+}
+
 std::string BuildFile(const std::string& relative) {
     return UnixToWindows(std::string(UPDATE_BUILD_DIR) + "/" + relative);
 }

@@ -22,6 +22,11 @@ DWORD Attributes(const std::string& path);
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListDir(const std::string& path);
 
+// The messages of a log file, one per record, without their headers
+// ("[YYYY/MM/DD hh:mm:ss] <source> <line> <thread> : "); a line without one
+// stays as it is.
+std::vector<std::string> LogMessages(const std::string& logPath);
+
 // Windows path of a file of the build tree, e.g. BuildFile("Update/Update.exe").
 std::string BuildFile(const std::string& relative);
 std::string SourceFile(const std::string& relative);

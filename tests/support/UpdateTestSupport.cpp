@@ -3,18 +3,12 @@
 #include "Log.h"
 #include "TestSupport.h"
 
-#include <regex>
 #include <stdio.h>
 
 namespace ut {
 
 std::vector<std::string> Messages(const std::string& logPath) {
-    static const std::regex header(R"(^\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] \S+ \d+ [0-9a-f]+ : )");
-    std::vector<std::string> records;
-    const std::string text = ts::ReadBytes(logPath);
-    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
-        records.push_back(std::regex_replace(text.substr(at, end - at), header, ""));
-    return records;
+    return ts::LogMessages(logPath);
 }
 
 namespace {
