@@ -258,6 +258,12 @@ TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
     EXPECT_FALSE(IsWindowEnabled(dialog));
     EXPECT_EQ(ts::ItemText(about, IDOK), "OK");
     EXPECT_EQ(FocusOf(about), GetDlgItem(about, IDOK));
+    // The icon, the version and the notice, in that order.
+    HWND icon = GetWindow(about, GW_CHILD);
+    EXPECT_NE(SendMessageA(icon, STM_GETICON, 0, 0), 0);
+    HWND version = GetWindow(icon, GW_HWNDNEXT);
+    EXPECT_EQ(ts::WindowText(version), "Update Version 1.0");
+    EXPECT_NE(ts::WindowText(GetWindow(version, GW_HWNDNEXT)).find("2006"), std::string::npos);
     // Centred over the main dialog.
     RECT owner;
     RECT box;

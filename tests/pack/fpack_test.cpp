@@ -123,58 +123,6 @@ TEST_F(Fpack, ListShowsStoredAndCompressedChunks) {
     EXPECT_EQ(0, Tool("t a.fpk").status);
 }
 
-TEST_F(Fpack, ArchiveBytesFollowTheWritingRules) {
-    MakeSource();
-    ASSERT_EQ(0, Tool("c a.fpk src").status);
-    const std::string a = ts::ReadBytes(archive_);
-    ASSERT_GT(a.size(), 20u);
-    EXPECT_EQ(0, memcmp(a.data(), "Folder Pack\0\xE8\x03\0\0", 16));
-    int32_t count;
-    memcpy(&count, a.data() + 16, 4);
-    EXPECT_EQ(21, count);
-    // Walk the records by their lengths: rest lengths are exact, reserved
-    // fields and trailers zero, every compressed chunk starts 78 01.
-    size_t at = 20;
-    int compressed = 0;
-    for (int i = 0; i < count; ++i) {
-        ASSERT_LE(at + 4, a.size());
-        const std::string tag = a.substr(at, 4);
-        uint32_t n;
-        if (tag == "FLDR") {
-            memcpy(&n, a.data() + at + 8, 4);
-            const size_t fixed = at + 12 + n;
-            EXPECT_EQ(std::string(2, '\0'), a.substr(fixed, 2));
-            EXPECT_EQ("FEND" + std::string(4, '\0'), a.substr(fixed + 22, 8));
-            at = fixed + 30;
-            continue;
-        }
-        ASSERT_EQ("FILE", tag);
-        uint64_t rest;
-        memcpy(&rest, a.data() + at + 4, 8);
-        memcpy(&n, a.data() + at + 12, 4);
-        const size_t end = at + 12 + rest;
-        EXPECT_EQ(std::string(2, '\0'), a.substr(at + 16 + n, 2));
-        size_t chunk = at + 46 + n;
-        while (a.compare(chunk, 4, "FPCK") == 0) {
-            uint32_t length, original;
-            memcpy(&length, a.data() + chunk + 4, 4);
-            memcpy(&original, a.data() + chunk + 8, 4);
-            EXPECT_LE(length - 4, kFpMaxChunkData);
-            if (length - 4 != original) {
-                EXPECT_LT(length - 4, original);
-                EXPECT_EQ("\x78\x01", a.substr(chunk + 12, 2));
-                ++compressed;
-            }
-            chunk += 8 + length;
-        }
-        EXPECT_EQ(end, chunk + 8) << i;
-        EXPECT_EQ("FEND" + std::string(4, '\0'), a.substr(chunk, 8));
-        at = end;
-    }
-    EXPECT_EQ(a.size(), at);
-    EXPECT_EQ(3, compressed); // text.txt and the two chunks of big.txt
-}
-
 TEST_F(Fpack, FixedTimeMakesIdenticalArchives) {
     MakeSource();
     const std::string time = std::to_string(kFixedTime);

@@ -1,26 +1,25 @@
-// The Folder Pack writer's own choices, byte by byte, and their round trip
-// through the unpacker.
+// The Folder Pack writer's choices, read back through the one reader of the
+// format, and the bytes it writes where the format leaves no choice.
 #include <gtest/gtest.h>
 
 #include "PackTestUtil.h"
 #include "TestSupport.h"
-#include "pack/FolderPack.h"
+#include "pack/FolderPackReader.h"
 #include "pack/FolderPackWriter.h"
 
-#include <string.h>
 #include <string>
+#include <vector>
 #include <zlib.h>
 
 using namespace pt;
 
 namespace {
 
+const FILETIME kTime = {0x12345678, 0x01D00000};
+const uint64_t kTime64 = (static_cast<uint64_t>(kTime.dwHighDateTime) << 32) | kTime.dwLowDateTime;
+
 uLongf StreamLength(const std::string& piece) {
-    std::string stream(compressBound(static_cast<uLong>(piece.size())), '\0');
-    uLongf length = static_cast<uLongf>(stream.size());
-    compress2(reinterpret_cast<Bytef*>(&stream[0]), &length,
-              reinterpret_cast<const Bytef*>(piece.data()), static_cast<uLong>(piece.size()), 1);
-    return length;
+    return static_cast<uLongf>(Deflate(piece).size());
 }
 
 // A piece whose zlib stream (level 1, as the writer makes it) is exactly
@@ -42,20 +41,27 @@ bool FindPiece(long lengthDifference, std::string& piece) {
     return false;
 }
 
-// The chunks of the archive's first FILE record: data length and data.
-std::vector<std::pair<uint32_t, std::string>> Chunks(const std::string& a, uint32_t* original) {
-    std::vector<std::pair<uint32_t, std::string>> chunks;
-    uint32_t n;
-    memcpy(&n, a.data() + 20 + 12, 4);
-    size_t at = 20 + 46 + n;
-    while (a.compare(at, 4, "FPCK") == 0) {
-        uint32_t length;
-        memcpy(&length, a.data() + at + 4, 4);
-        memcpy(original, a.data() + at + 8, 4);
-        chunks.emplace_back(length - 4, a.substr(at + 12, length - 4));
-        at += 8 + length;
-    }
-    return chunks;
+// Each record as the reader sees it, every chunk inflated and checked.
+struct Seen {
+    std::string name;
+    bool folder;
+    uint32_t attributes;
+    uint64_t lastWrite;
+    uint32_t stored, compressed;
+};
+
+int Walk(const std::string& archive, std::vector<Seen>& seen) {
+    ArchiveReader reader(archive.data(), static_cast<DWORD>(archive.size()));
+    return TestFolderPack(
+        reader, nullptr, ChunkCheck::kInflate,
+        [](void* context, const PackRecord& r) {
+            const FILETIME& t = r.head.lastWriteTime;
+            static_cast<std::vector<Seen>*>(context)->push_back(
+                {r.name, r.Folder(), r.head.attributes,
+                 (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime, r.stored,
+                 r.compressed});
+        },
+        &seen);
 }
 
 TEST(Writer, StoresAPieceUnlessItsStreamIsShorter) {
@@ -66,47 +72,60 @@ TEST(Writer, StoresAPieceUnlessItsStreamIsShorter) {
     } cases[] = {{0, true}, {-1, false}, {1, true}};
     const std::string dir = ts::ScratchDir("writer");
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.difference);
         std::string piece;
-        ASSERT_TRUE(FindPiece(c.difference, piece)) << c.difference;
+        ASSERT_TRUE(FindPiece(c.difference, piece));
         std::string archive;
         FolderPackWriter writer;
         writer.UseMemory(&archive);
-        FILETIME t = {0, 0x01D00000};
-        ASSERT_TRUE(writer.AddFile("p.bin", 0x20, t, t, piece.data(), piece.size()));
+        ASSERT_TRUE(writer.AddFile("p.bin", 0x20, kTime, kTime, piece.data(), piece.size()));
         ASSERT_TRUE(writer.Finish());
-        uint32_t original = 0;
-        const auto chunks = Chunks(archive, &original);
-        ASSERT_EQ(1u, chunks.size());
-        EXPECT_EQ(piece.size(), original);
-        EXPECT_EQ(c.stored, chunks[0].first == original) << c.difference;
-        if (c.stored) {
-            EXPECT_TRUE(chunks[0].second == piece);
-        }
+        std::vector<Seen> seen;
+        ASSERT_EQ(kFpOk, Walk(archive, seen));
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ(c.stored ? 1u : 0u, seen[0].stored);
+        EXPECT_EQ(c.stored ? 0u : 1u, seen[0].compressed);
         // Round trip.
         ASSERT_TRUE(ts::WriteBytes(dir + "\\a.fpk", archive));
         ts::RemoveTree(dir + "\\out");
         ASSERT_EQ(kFpOk, ExtractFolderPack((dir + "\\out").c_str(), (dir + "\\a.fpk").c_str(),
                                            nullptr, nullptr));
-        EXPECT_TRUE(ts::ReadBytes(dir + "\\out\\p.bin") == piece) << c.difference;
+        EXPECT_TRUE(ts::ReadBytes(dir + "\\out\\p.bin") == piece);
     }
     ts::RemoveTree(dir);
 }
 
-TEST(Writer, EndsEveryNameWithItsNulAndCountsIt) {
+TEST(Writer, NamesAttributesAndTimesReadBackAsWritten) {
     std::string a;
     FolderPackWriter writer;
     writer.UseMemory(&a);
-    FILETIME t = {0, 0x01D00000};
-    ASSERT_TRUE(writer.AddFolder("能\\表", 0x10, t, t));
-    ASSERT_TRUE(writer.AddFile("能\\表\\a.txt", 0x20, t, t, "x", 1));
+    ASSERT_TRUE(writer.AddFolder("能\\表", 0x10, kTime, kTime));
+    ASSERT_TRUE(writer.AddFile("能\\表\\a.txt", 0x21, kTime, kTime, "x", 1));
     ASSERT_TRUE(writer.Finish());
-    uint32_t n;
-    memcpy(&n, a.data() + 20 + 8, 4);
-    EXPECT_EQ(std::string("能\\表") + '\0', a.substr(20 + 12, n));
-    const size_t file = 20 + 42 + n;
-    ASSERT_EQ("FILE", a.substr(file, 4));
-    memcpy(&n, a.data() + file + 12, 4);
-    EXPECT_EQ(std::string("能\\表\\a.txt") + '\0', a.substr(file + 16, n));
+    std::vector<Seen> seen;
+    ASSERT_EQ(kFpOk, Walk(a, seen));
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ("能\\表", seen[0].name);
+    EXPECT_TRUE(seen[0].folder);
+    EXPECT_EQ(0x10u, seen[0].attributes);
+    EXPECT_EQ("能\\表\\a.txt", seen[1].name);
+    EXPECT_FALSE(seen[1].folder);
+    EXPECT_EQ(0x21u, seen[1].attributes);
+    EXPECT_EQ(kTime64, seen[1].lastWrite);
+}
+
+// Where other readers of the format may look: the exact rest length of a
+// FILE record, zero reserved fields and trailers.
+TEST(Writer, OneRecordByteForByte) {
+    std::string a;
+    FolderPackWriter writer;
+    writer.UseMemory(&a);
+    ASSERT_TRUE(writer.AddFolder("d", 0x10, kTime, kTime));
+    ASSERT_TRUE(writer.AddFile("d\\a.txt", 0x20, kTime, kTime, "hi", 2));
+    ASSERT_TRUE(writer.Finish());
+    std::string file = FileRecord("d\\a.txt", "hi", 0x20, kTime64);
+    file.replace(4, 8, U64(file.size() - 12));
+    EXPECT_EQ(Header(2) + FolderRecord("d", 0x10, kTime64, kTime64) + file, a);
 }
 
 } // namespace
