@@ -26,6 +26,9 @@ template <typename Step> void KeepingError(Step step) {
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
 }
 
+// The access that writes a file's data, which a read-only file refuses.
+constexpr DWORD kDataWriteAccess = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
+
 constexpr DWORD kCopyPiece = 64 * 1024;
 // The bits SetFileAttributes takes; the others describe the file's storage.
 constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
@@ -42,7 +45,9 @@ void SetDiskCallHook(DiskCallHook hook, void* context) {
 
 HANDLE DiskOpen(const char* path, DWORD access, DWORD share, DWORD disposition,
                 DWORD flagsAndAttributes) {
-    if (MayCreate(disposition) && !Allowed(DiskCall::kCreate, path))
+    if (MayCreate(disposition)
+            ? !Allowed(DiskCall::kCreate, path)
+            : (access & kDataWriteAccess) != 0 && !Allowed(DiskCall::kOpenToWrite, path))
         return INVALID_HANDLE_VALUE;
     HANDLE file =
         CreateFileLong(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr);

@@ -23,17 +23,21 @@ enum class DiskCall {
     kDelete,        // remove a file
     kMakeFolder,    // create a folder
     kWriteProfile,  // set one key of a settings file
+    kOpenToWrite,   // open an existing file for writing its data
 };
 
-// Called before each call that changes the disk, with the path it changes
+// Called before each call that changes the disk or opens a file to change
+// it, with the path it changes
 // (a move: its new name, and the file moved as from; otherwise from is
 // null). Returning false makes the call fail with the error the hook set
 // (SetLastError), without touching the disk. Tests only; none by default.
 typedef bool (*DiskCallHook)(void* context, DiskCall call, const char* path, const char* from);
 void SetDiskCallHook(DiskCallHook hook, void* context);
 
-// The platform's calls through the seam. DiskOpen counts as kCreate only
-// when its disposition may create or cut a file; the others always count.
+// The platform's calls through the seam. DiskOpen counts as kCreate when
+// its disposition may create or cut a file, as kOpenToWrite when it opens an
+// existing one with access to its data, and not at all otherwise; the
+// others always count.
 // Results as the platform's: a handle (invalid on failure), or true.
 HANDLE DiskOpen(const char* path, DWORD access, DWORD share, DWORD disposition,
                 DWORD flagsAndAttributes);

@@ -66,6 +66,7 @@ struct Fallback {
     char path[MAX_PATH] = "";
 };
 Fallback g_fallback;
+DWORD g_logMutexWaitMs = kLogMutexTimeoutMs;
 
 typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
 
@@ -219,6 +220,10 @@ void ResetLogFallback() {
     g_fallback = Fallback();
 }
 
+void SetLogMutexWait(unsigned long ms) {
+    g_logMutexWaitMs = ms;
+}
+
 LogWriter::LogWriter(const char* logPath_, const char* sourceFilePath, int line_) : line(line_) {
     size_t n = strnlen(logPath_, sizeof logPath - 1);
     memcpy(logPath, logPath_, n);
@@ -254,7 +259,7 @@ void LogWriter::WriteLog(const char* format, ...) {
     if (!g_fallback.mutexAbandoned && !g_fallback.active) {
         mutex.Attach(CreateMutexA(nullptr, FALSE, kLogMutexName));
         const DWORD wait =
-            mutex.IsValid() ? WaitForSingleObject(mutex.Get(), kLogMutexTimeoutMs) : WAIT_FAILED;
+            mutex.IsValid() ? WaitForSingleObject(mutex.Get(), g_logMutexWaitMs) : WAIT_FAILED;
         if (wait == WAIT_TIMEOUT || wait == WAIT_FAILED) {
             mutex.Close();
             g_fallback.mutexAbandoned = true;

@@ -54,3 +54,6 @@ class LogWriter {
 const char* LogFallbackPath();
 // For tests: this process writes to its log again and waits for the mutex.
 void ResetLogFallback();
+// For tests: the mutex is waited for this long instead (the records still
+// say kLogMutexTimeoutMs), so that a test of the wait need not take it.
+void SetLogMutexWait(unsigned long ms);

@@ -116,8 +116,7 @@ class Checker {
         DWORD access = DELETE;
         if (use == ExistingFile::kReplaced && !(attributes & FILE_ATTRIBUTE_READONLY))
             access |= GENERIC_WRITE;
-        UniqueHandle file(
-            CreateFileLong(path, access, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueHandle file(DiskOpen(path, access, kShareAll, OPEN_EXISTING, 0));
         return file.IsValid() || Fail(CheckProblem::kSystemError, path, GetLastError());
     }
 

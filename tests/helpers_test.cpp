@@ -11,6 +11,7 @@
 
 #include <string.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -45,6 +46,40 @@ TEST(RunLock, OnlyAdministratorsAndTheSystemMayOpenIt) {
             << std::hex << ace->Mask;
     }
     LocalFree(descriptor);
+}
+
+// Whoever held the lock before is no obstacle once it is gone: a run that
+// was killed holding it, or one that released it and goes on running.
+TEST(RunLock, FreeAfterAKilledOrAReleasingHolder) {
+    std::thread killed([] {
+        // Ends holding it, as a killed run would: never released or closed.
+        RunLock* lock = new RunLock;
+        EXPECT_TRUE(lock->Acquire(0));
+    });
+    killed.join();
+    {
+        RunLock lock;
+        EXPECT_TRUE(lock.Acquire(0));
+    }
+    UniqueHandle released(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread releasing([&] {
+        // A handle of its own keeps the mutex alive after Release closed
+        // the lock's.
+        UniqueHandle keep(OpenMutexA(SYNCHRONIZE, FALSE, kRunLockName));
+        RunLock lock;
+        EXPECT_TRUE(lock.Acquire(0));
+        lock.Release();
+        SetEvent(released.Get());
+        WaitForSingleObject(done.Get(), 10000);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(released.Get(), 10000));
+    {
+        RunLock lock;
+        EXPECT_TRUE(lock.Acquire(0));
+    }
+    SetEvent(done.Get());
+    releasing.join();
 }
 
 TEST(FindNoCase, FindsTheFirstOccurrenceRegardlessOfCase) {
@@ -253,6 +288,30 @@ TEST(ParseCommandLine, SwitchesInAnyCaseAndOrderAndTheFirstUnknownArgument) {
         EXPECT_STREQ(c.logPath, out.logPath);
         EXPECT_STREQ(c.unknown, out.unknown);
     }
+}
+
+TEST(ParseCommandLine, TheLogPathAndTheTextAtTheirLimits) {
+    // 1,023 bytes and the NUL fill the /log= path's buffer.
+    const std::string fits = "/log=" + std::string(1023, 'p');
+    const std::string over = fits + "p";
+    // 1,022 bytes of text: no room for a blank and one byte more.
+    const std::string full = "/" + std::string(1021, 'a');
+    const struct {
+        std::string arg;
+        bool understood;
+        size_t logPath;
+    } cases[] = {{fits, true, 1023}, {over, false, 0}};
+    for (const auto& c : cases) {
+        const char* argv[] = {"Update.exe", c.arg.c_str()};
+        CommandLine out;
+        EXPECT_EQ(c.understood, ParseCommandLine(2, argv, out)) << c.arg.size();
+        EXPECT_EQ(c.logPath, strlen(out.logPath));
+    }
+    const char* argv[] = {"Update.exe", full.c_str(), "/q"};
+    CommandLine out;
+    ParseCommandLine(3, argv, out);
+    EXPECT_TRUE(out.quiet);
+    EXPECT_EQ(full, out.text);
 }
 
 TEST(ParseCommandLine, LongArgumentsAreCutOnACharacterBoundary) {

@@ -166,6 +166,8 @@ class QuietTest : public ::testing::TestWithParam<int> {
     void TearDown() override { ts::ClearProductKeys(); }
 };
 
+class QuietClientTest : public QuietTest {};
+
 // Holds the lock of a running update, as another start would.
 class OtherUpdate {
   public:
@@ -194,6 +196,9 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
     const std::string root = Scratch("outcomes");
     const std::string deployLog = root + "\\deploy.log";
     const std::string longLog = "/log=C:\\" + std::string(300, 'l');
+    // The longest log path that fits, and one byte more.
+    const std::string log259 = root + "\\" + std::string(259 - root.size() - 1, 'L');
+    const std::string log260 = log259 + "L";
     enum Setup { kNothing, kNoProduct, kUpdated, kFolderInTheWay, kOtherUpdate, kFullLog };
     struct Case {
         const char* name;
@@ -241,6 +246,15 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
          64,
          {kBanner, "コマンドライン /quiet " + longLog + " .",
           "不明な引数 " + longLog.substr(0, 255) + " ."},
+         false,
+         ""},
+        {"log path of 259 bytes", kNothing, "/quiet /log=" + log259, 0, {}, true, log259},
+        {"log path of 260 bytes",
+         kNothing,
+         "/quiet /log=" + log260,
+         64,
+         {kBanner, "コマンドライン /quiet /log=" + log260 + " .",
+          "不明な引数 " + ("/log=" + log260).substr(0, 255) + " ."},
          false,
          ""},
         {"help", kNothing, "/q /?", 0, {}, false, "none"},
@@ -310,11 +324,13 @@ TEST_P(QuietTest, StatusChangesNothingAndTellsWhatAStartWouldEndWith) {
 // A program that holds the log's mutex costs an update one wait: its records
 // go, from then on without waiting, to a file of the run's own beside the
 // log, whose first record says why.
-TEST_P(QuietTest, AHeldLogMutexCostsOneWaitAndLosesNoRecord) {
+TEST_P(QuietClientTest, AHeldLogMutexCostsOneWaitAndLosesNoRecord) {
     const std::string root = Scratch("held-log");
     Install in(root + "\\i", GetParam(), root + "\\tmp");
     HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
     ResetEvent(holding);
+    UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, "logpeer_release"));
+    ResetEvent(release.Get());
     ts::Child peer;
     ASSERT_TRUE(peer.Start("\"" + ts::BuildFile("tests/logpeer.exe") + "\" hold 60"));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, 15000));
@@ -334,6 +350,27 @@ TEST_P(QuietTest, AHeldLogMutexCostsOneWaitAndLosesNoRecord) {
                                           " に書けないため、ここに書きます : INALOG_MUTEX が 10 "
                                           "秒待っても得られません .");
     EXPECT_EQ(expected, records);
+    SetEvent(release.Get());
+    EXPECT_EQ(0, peer.Wait(kTimeout));
+}
+
+// A status query holds the update's lock for a moment: a start waits for it
+// rather than giving up.
+TEST_P(QuietClientTest, AStartWaitsForALockHeldForAMoment) {
+    const std::string root = Scratch("lock-moment");
+    Install in(root + "\\i", GetParam(), root + "\\tmp");
+    ts::Child child;
+    {
+        OtherUpdate other;
+        ASSERT_TRUE(other.Held());
+        ASSERT_TRUE(child.Start("\"" + ts::BuildFile("Update/Update.exe") + "\" /quiet",
+                                {"TMP=" + in.temp, "TEMP=" + in.temp, "DISPLAY="}))
+            << child.StartErrors();
+        // It asks for the lock right after recording its command line.
+        ASSERT_TRUE(ts::WaitUntil([&] { return Records(in.Log()).size() >= 2; }, kTimeout));
+    }
+    EXPECT_EQ(0, child.Wait(kTimeout)) << ts::ReadBytes(in.Log());
+    EXPECT_TRUE(ts::Exists(in.F("WSUS.txt")));
 }
 
 // The startup script of the deployment material, run by the system's own
@@ -434,6 +471,7 @@ TEST_P(QuietTest, SettingsTextThatWouldBeCorruptedIsRefused) {
         {"UTF-8", utf8, "UTF-8 の設定ファイルは書き換えられません"},
         {"UTF-8 with BOM", "\xEF\xBB\xBF" + utf8, "UTF-8 の設定ファイルは書き換えられません"},
         {"lone lead byte", ansi + "Note=\x94\r\n", "文字コードを判別できません"},
+        {"lead byte at the very end", ansi + "Note=\x94", "文字コードを判別できません"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -603,6 +641,12 @@ TEST_P(FullDiskTest, AnyFreeSpaceEndsCompleteOrFinishable) {
         int status = in.Run("/quiet");
         std::map<std::string, std::string> now = Snapshot(in.feature);
         filler.Remove();
+        if (kib == 4) {
+            // Far too little: the check before the first change says so.
+            EXPECT_EQ(1, status);
+            EXPECT_EQ(0u, Records(in.Log()).back().find("空き容量不足 S:\\t\\App\\WU : "));
+            EXPECT_EQ(before, now);
+        }
         if (ExpectCompleteOrFinishable(in, status, before, expected, now))
             ++succeeded;
     }
@@ -639,6 +683,12 @@ INSTANTIATE_TEST_SUITE_P(Quiet, FullDiskTest, ::testing::Values(1, 2),
                          });
 
 INSTANTIATE_TEST_SUITE_P(Quiet, QuietTest, ::testing::Values(1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return ModeName(info.param);
+                         });
+
+// What does not depend on the mode, run once.
+INSTANTIATE_TEST_SUITE_P(Quiet, QuietClientTest, ::testing::Values(2),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return ModeName(info.param);
                          });

@@ -9,6 +9,7 @@
 #include "General.h"
 #include "GeneratedFiles.h"
 #include "Log.h"
+#include "Owners.h"
 #include "Plan.h"
 #include "Precheck.h"
 #include "TestSupport.h"
@@ -592,27 +593,47 @@ TEST_F(UpdateRun, FolderLengthsAtTheLimit) {
     }
 }
 
-// A payload that could never finish an update is refused before anything:
-// one without the marker, one that does not unpack.
-TEST_F(UpdateRun, APayloadWithoutTheMarkerIsRefused) {
+// The check before the first change refuses a payload that could never
+// finish an update (one without the marker, one that does not unpack), and
+// nothing that the update itself can do.
+TEST_F(UpdateRun, TheCheckRefusesWhatWouldStopTheUpdateAndNothingElse) {
     WritePatchJob(kPatchJobWithTlx);
-    std::string archive;
-    FolderPackWriter writer;
-    writer.UseMemory(&archive);
-    const FILETIME time = {0, 0x01D00000};
-    ASSERT_TRUE(writer.AddFile("PatchHub.exe", FILE_ATTRIBUTE_ARCHIVE, time, time, "hub", 3));
-    ASSERT_TRUE(writer.Finish());
+    ASSERT_TRUE(ts::WriteBytes(F("PatchHub.exe"), "older hub"));
+    auto pack = [](std::vector<const char*> names) {
+        std::string archive;
+        FolderPackWriter writer;
+        writer.UseMemory(&archive);
+        const FILETIME time = {0, 0x01D00000};
+        for (const char* name : names)
+            writer.AddFile(name, FILE_ATTRIBUTE_ARCHIVE, time, time, "new", 3);
+        writer.Finish();
+        return archive;
+    };
+    const std::string unmarked = pack({"PatchHub.exe"});
+    const std::string marked = pack({"WSUS.txt", "PatchHub.exe", "sub\\new.txt"});
     const struct {
+        const char* name;
         std::string bytes;
+        bool held; // PatchHub.exe open elsewhere, sharing everything
         CheckProblem problem;
     } cases[] = {
-        {archive, CheckProblem::kNoMarker},
-        {archive.substr(0, archive.size() - 1), CheckProblem::kBadArchive},
+        {"no marker", unmarked, false, CheckProblem::kNoMarker},
+        {"cut short", unmarked.substr(0, unmarked.size() - 1), false, CheckProblem::kBadArchive},
+        // The unpack makes the folder.
+        {"member in a new folder", marked, false, CheckProblem::kNone},
+        // That handle lets the file be replaced.
+        {"held sharing deletion", marked, true, CheckProblem::kNone},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UniqueHandle holder;
+        if (c.held)
+            holder.Attach(CreateFileA(F("PatchHub.exe").c_str(), GENERIC_READ | DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
         const CheckResult check = CheckBeforeUpdate(
             Target(2), PlanFor(2), c.bytes.data(), static_cast<DWORD>(c.bytes.size()), gethostname);
-        EXPECT_EQ(c.problem, check.problem);
+        EXPECT_EQ(c.problem, check.problem) << check.path << " " << check.error;
     }
 }
 
@@ -638,9 +659,14 @@ TEST(ClassifyText, EncodingsWholeAndSampled) {
         {"Name=" + utf8 + utf8.substr(0, 2), Sample::kFirstBytes, TextKind::kUtf8},
         {"\xEF\xBB\xBF[SUS]", Sample::kWhole, TextKind::kUtf8},
         {std::string("\xFF\xFE[\0S\0", 6), Sample::kWhole, TextKind::kUtf16},
+        {std::string("\xFE\xFF\0[\0S", 6), Sample::kWhole, TextKind::kUtf16},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.kind, ClassifyText(c.bytes.data(), c.bytes.size(), c.sample)) << c.bytes;
+    // The byte after the text is none of it, even where it would end the
+    // character that the text's last byte begins.
+    const std::string beyond = "Name=" + nou;
+    EXPECT_EQ(TextKind::kMalformed, ClassifyText(beyond.data(), beyond.size() - 1, Sample::kWhole));
 }
 
 TEST(GeneratedFiles, ProfileValuesReadAsTheProfileFunctionsGiveThem) {

@@ -140,6 +140,7 @@ TEST_F(FpackCli, UsageErrorsGiveTheProblemAndAOneLineHint) {
         {"c a.fpk src --time", "--time needs a FILETIME", "usage: fpack c"},
         {"c a.fpk src --time 12x", "not '12x'", "usage: fpack c"},
         {"c a.fpk src --time -5", "not '-5'", "usage: fpack c"},
+        {"c a.fpk src --time 18446744073709551616", "not '18446744073709551616'", "usage: fpack c"},
         {"c a.fpk src --stamp 5", "unknown option '--stamp'", "usage: fpack c"},
         {"x a.fpk d --overwrite", "unknown option '--overwrite'", "usage: fpack x"},
         {"x a.fpk d --tsv", "--tsv applies to l only", "usage: fpack x"},
@@ -361,6 +362,8 @@ TEST_F(FpackCli, SourceDateEpochCapsTheRecordTimes) {
         {"", "SOURCE_DATE_EPOCH=12abc", 64, 0, 0},
         {"", "SOURCE_DATE_EPOCH=-1", 64, 0, 0},
         {"", "SOURCE_DATE_EPOCH=99999999999999999999", 64, 0, 0},
+        // Past the last FILETIME.
+        {"", "SOURCE_DATE_EPOCH=1844674407370", 64, 0, 0},
     };
     for (const auto& c : cases) {
         auto expected = [&](uint64_t time) {
@@ -388,6 +391,8 @@ TEST_F(FpackCli, TheArchiveIsNeverPackedIntoItself) {
     MakeSmallSource();
     const std::string archive = src_ + "\\selfarchive.fpk";
     ASSERT_TRUE(Put(archive, "an older archive"));
+    // What a killed c left beside it is no part of the source either.
+    ASSERT_TRUE(Put(archive + ".partial", "a leftover"));
     char shortName[MAX_PATH];
     ASSERT_NE(0u, GetShortPathNameA(archive.c_str(), shortName, sizeof shortName));
     for (const std::string& spelling :

@@ -3,6 +3,7 @@
 // would leave the destination, double-byte and long paths, truncation.
 #include <gtest/gtest.h>
 
+#include "FileLayer.h"
 #include "LongPath.h"
 #include "Owners.h"
 #include "PackTestUtil.h"
@@ -212,8 +213,31 @@ TEST_F(Unpack, ReadOnlyTargetIsReplacedAndGetsTheRecordsAttributes) {
     ASSERT_TRUE(WriteFileAt(dest_ + "\\ro2.txt", "old"));
     ASSERT_TRUE(SetFileAttributesA((dest_ + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(SetFileAttributesA((dest_ + "\\ro2.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    // As Windows needs it, and Wine run by the superuser does not: each new
+    // file's data on the disk before it takes the old one's place, which is
+    // no longer read-only by then.
+    struct Seen {
+        std::vector<std::string> flushed, problems;
+    } seen;
+    SetDiskCallHook(
+        [](void* context, DiskCall call, const char* path, const char* from) {
+            Seen& s = *static_cast<Seen*>(context);
+            if (call == DiskCall::kFlush)
+                s.flushed.push_back(path);
+            if (call == DiskCall::kMove) {
+                if (std::find(s.flushed.begin(), s.flushed.end(), from) == s.flushed.end())
+                    s.problems.push_back(std::string("not flushed: ") + from);
+                const DWORD attributes = GetFileAttributesA(path);
+                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+                    s.problems.push_back(std::string("read-only: ") + path);
+            }
+            return true;
+        },
+        &seen);
     EXPECT_EQ(kFpOk, Run(Header(2) + FileRecord("ro.txt", "new", 0x21, kTimeA) +
                          FileRecord("ro2.txt", "new2", 0x20, kTimeB)));
+    SetDiskCallHook(nullptr, nullptr);
+    EXPECT_EQ(std::vector<std::string>{}, seen.problems);
     EXPECT_EQ("new", Read("ro.txt"));
     ExpectStamped("ro.txt", 0x21, kTimeA);
     EXPECT_EQ("new2", Read("ro2.txt"));

@@ -1,5 +1,6 @@
 // A second process for the log tests:
-//   logpeer hold SECONDS        owns the log mutex for that long
+//   logpeer hold SECONDS        owns the log mutex for that long, or until
+//                               the event logpeer_release is set
 //   logpeer write LOG COUNT TAG appends COUNT records "TAG n." to LOG
 #include "Log.h"
 
@@ -16,8 +17,10 @@ int main(int argc, char** argv) {
         // Tell the test that the mutex is ours now.
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
         SetEvent(ready);
-        Sleep(static_cast<DWORD>(atoi(argv[2]) * 1000));
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "logpeer_release");
+        WaitForSingleObject(release, static_cast<DWORD>(atoi(argv[2]) * 1000));
         ReleaseMutex(mutex);
+        CloseHandle(release);
         CloseHandle(ready);
         CloseHandle(mutex);
         return 0;
