@@ -1,5 +1,5 @@
-# make test:    install what is missing, build both (x86_64, i686), run every
-#               test of both builds (scripts/run-tests.sh).
+# make test:    install what is missing, build both (x86_64, i686), run the
+#               tests of both builds (scripts/run-tests.sh).
 # make demo:    install what is missing, build, run Update.exe on a demo
 #               installation in a scratch Wine prefix.
 # make release: build dist/ (scripts/release.sh):
@@ -23,18 +23,21 @@ $(BUILD)/CMakeCache.txt: CMakePresets.json
 # The 32-bit build packs its payload with the 64-bit packer, so that it builds
 # even where 32-bit programs cannot run (its tests are then skipped).
 $(BUILD_I686)/CMakeCache.txt: CMakePresets.json
-	@cmake --preset i686 "-DUPDATE_FPACK_COMMAND=$(CURDIR)/$(BUILD)/wine-run.sh;$(CURDIR)/$(BUILD)/tools/fpack/fpack.exe" >/dev/null
+	@WINEPREFIX=$(CURDIR)/$(BUILD_I686)/wineprefix cmake --preset i686 "-DUPDATE_FPACK_COMMAND=$(CURDIR)/$(BUILD)/wine-run.sh;$(CURDIR)/$(BUILD)/tools/fpack/fpack.exe" >/dev/null
 
 configure: setup $(BUILD)/CMakeCache.txt
 
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
 
+# Its packer runs in the prefix of the i686 tests, not in that of the
+# x86_64 tests, which may be running meanwhile.
 build-i686: build $(BUILD_I686)/CMakeCache.txt
-	@cmake --build $(BUILD_I686) -j$(JOBS) -- --no-print-directory
+	@WINEPREFIX=$(CURDIR)/$(BUILD_I686)/wineprefix cmake --build $(BUILD_I686) -j$(JOBS) -- --no-print-directory
 
-test: build build-i686
-	@sh scripts/run-tests.sh -LE long
+# The x86_64 suite runs while the i686 build is made.
+test: build
+	@sh scripts/run-tests.sh --meanwhile "$(MAKE) --no-print-directory build-i686" -LE long
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)

@@ -12,6 +12,7 @@ Each fault takes a build and a test run: about an hour for the whole list
 on two cores.
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -60,6 +61,15 @@ def run(command, log, timeout=None):
         except subprocess.TimeoutExpired:
             out.write("timed out\n")
             return -1
+
+
+def failed_tests(log, offset):
+    """The tests that CTest lists as failed in the log after offset."""
+    with open(log, encoding="utf-8", errors="replace") as f:
+        f.seek(offset)
+        text = f.read()
+    names = re.findall(r"^\s*\d+ - (\S+) \(", text, re.M)
+    return ",".join(names) or "?"
 
 
 def sync_copy():
@@ -126,15 +136,16 @@ def main():
             if run(["cmake", "--build", "build", "-j" + jobs], log) != 0:
                 outcome = "caught (build)"
             else:
+                mark = os.path.getsize(log)
                 status = run(["sh", "scripts/with-test-env.sh", "build", "ctest",
                               "--test-dir", "build", "-LE", "long", "-j" + jobs,
                               "--stop-on-failure", "--output-on-failure"], log, 1500)
-                outcome = "caught" if status != 0 else "SURVIVED"
+                outcome = "caught by " + failed_tests(log, mark) if status != 0 else "SURVIVED"
         finally:
             open(path, "w", encoding="utf-8").write(original)
         took = time.time() - start
         results.append((number, fault, outcome, equivalent))
-        print("%2d  %-14s %4.0f s  %s" % (number, outcome, took, fault["title"]), flush=True)
+        print("%2d  %4.0f s  %-40s %s" % (number, took, outcome, fault["title"]), flush=True)
 
     counted = [r for r in results if not r[3] and not r[2].startswith("not applied")]
     caught = [r for r in counted if r[2].startswith("caught")]

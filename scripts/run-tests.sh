@@ -1,34 +1,43 @@
 #!/bin/sh
-# Runs the whole test suite for each build, each with its own Wine runner and
-# prefix, and ends with what passed, failed or was skipped:
-#   x86_64               build/       64-bit Windows      build/wineprefix
-#   i686                 build-i686/  64-bit Windows      build-i686/wineprefix
-#   i686, 32-bit Windows build-i686/  32-bit-only prefix  build-i686/wineprefix-win32
+# Runs the test suites, each with its own Wine runner, prefix, wineserver and
+# X display, and ends with what passed, failed or was skipped:
+#   x86_64               build/       64-bit Windows      every test
+#   i686                 build-i686/  64-bit Windows      every test
+#   i686, 32-bit Windows build-i686/  32-bit-only prefix  the tests labelled
+#                                                         system
+# The 32-bit-only prefix runs the tests whose outcome depends on the Windows
+# underneath (registry views, system folders, the program end to end); the
+# others run the same 32-bit code on the same Wine libraries as in the
+# 64-bit prefix.
+# A suite spends most of its time waiting on windows, child processes and
+# the disk, so the suites overlap: the x86_64 suite runs while COMMAND (the
+# i686 build) runs, then both i686 suites run side by side. Each suite's
+# output is shown whole when it ends.
 # A suite whose programs this machine cannot run is reported as skipped, with
 # the reason; it is never left out silently.
-#   scripts/run-tests.sh [CTEST_ARGS...]
+#   scripts/run-tests.sh [--meanwhile COMMAND] [CTEST_ARGS...]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 jobs=${JOBS:-2}
-summary=""
-status=0
+meanwhile=""
+if [ "${1:-}" = --meanwhile ]; then
+    meanwhile=$2
+    shift 2
+fi
+results=$(mktemp -d /tmp/update-tests.XXXXXX)
+trap 'rm -rf "$results"' EXIT
 
-note() {
-    summary="$summary$(printf '  %-22s %s' "$1" "$2")
-"
-}
-
-# probe LABEL BUILD_DIR [--win32]: can this machine run the build's programs?
+# probe BUILD_DIR [--win32]: can this machine run the build's programs?
 # Prints the reason when it cannot.
 probe() {
-    dir=$2
+    dir=$1
     if [ ! -x "$dir/wine-run.sh" ] || [ ! -f "$dir/tests/runprobe.exe" ]; then
         echo "$dir is not built with its tests"
         return 1
     fi
     loader=$(sed -n 's/^WINE=//p' "$dir/wine-run.sh")
-    if [ "${3:-}" = --win32 ]; then
+    if [ "${2:-}" = --win32 ]; then
         out=$(WINEARCH=win32 WINEPREFIX="$dir/wineprefix-win32" "$dir/wine-run.sh" \
             "$dir/tests/runprobe.exe" </dev/null 2>&1)
     else
@@ -42,40 +51,66 @@ probe() {
     fi
 }
 
-# suite LABEL BUILD_DIR [--win32] -- CTEST_ARGS...
+# suite N LABEL BUILD_DIR [--win32] -- CTEST_ARGS...: runs one suite, its
+# output into $results/N.out and its line of the summary into $results/N.sum.
 suite() {
-    label=$1 dir=$root/$2
-    shift 2
+    n=$1 label=$2 dir=$root/$3
+    shift 3
     win32=""
     if [ "$1" = --win32 ]; then
         win32=--win32
         shift
     fi
     shift # --
-    echo
-    echo "==== $label ($(basename "$dir")$([ -n "$win32" ] && echo ", 32-bit-only prefix"))"
-    if ! reason=$(probe "$label" "$dir" $win32); then
-        echo "==== $label: SKIPPED: $reason"
-        note "$label" "SKIPPED: $reason"
+    out=$results/$n.out
+    {
+        echo
+        echo "==== $label ($(basename "$dir")$([ -n "$win32" ] && echo ", 32-bit-only prefix"))"
+    } >"$out"
+    if ! reason=$(probe "$dir" $win32); then
+        echo "==== $label: SKIPPED: $reason" >>"$out"
+        printf '  %-22s %s\n' "$label" "SKIPPED: $reason" >"$results/$n.sum"
         return
     fi
     start=$(date +%s)
-    sh "$here/with-test-env.sh" $win32 "$dir" ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
+    sh "$here/with-test-env.sh" $win32 "$dir" ctest --test-dir "$dir" --output-on-failure \
+        -j"$jobs" "$@" >>"$out" 2>&1 </dev/null
     result=$?
     took=$(($(date +%s) - start))
     if [ $result = 0 ]; then
-        note "$label" "passed (${took} s)"
+        printf '  %-22s %s\n' "$label" "passed (${took} s)" >"$results/$n.sum"
     else
-        note "$label" "FAILED (${took} s)"
-        status=1
+        printf '  %-22s %s\n' "$label" "FAILED (${took} s)" >"$results/$n.sum"
     fi
 }
 
-suite "x86_64" build -- "$@"
-suite "i686" build-i686 -- "$@"
-suite "i686, 32-bit Windows" build-i686 --win32 -- "$@"
+echo "==== x86_64 tests started"
+suite 1 "x86_64" build -- "$@" &
+first=$!
+status=0
+if [ -n "$meanwhile" ]; then
+    sh -c "$meanwhile" || status=1
+fi
+if [ $status = 0 ]; then
+    echo "==== i686 tests started"
+    suite 2 "i686" build-i686 -- "$@" &
+    second=$!
+    suite 3 "i686, 32-bit Windows" build-i686 --win32 -- -L system "$@" &
+    third=$!
+    wait $second $third
+fi
+wait $first
 
+for n in 1 2 3; do
+    [ -f "$results/$n.out" ] && cat "$results/$n.out"
+done
 echo
 echo "==== Test suites"
-printf '%s' "$summary"
-exit $status
+[ $status = 0 ] || echo "  the i686 build failed: its suites did not run"
+for n in 1 2 3; do
+    [ -f "$results/$n.sum" ] && cat "$results/$n.sum"
+done
+if [ $status != 0 ] || grep -q FAILED "$results"/*.sum 2>/dev/null; then
+    exit 1
+fi
+exit 0

@@ -32,6 +32,9 @@ if [ -z "${UPDATE_USE_DISPLAY:-}" ]; then
     start_xvfb 91 1280x1024x24
 fi
 
+# A wineserver that an interrupted run left for this prefix would keep the
+# wait below from ever ending.
+/usr/lib/wine/wineserver -k >/dev/null 2>&1
 # Create the prefix first (once), then keep one wineserver alive for the run
 # so that each process starts in well under a second.
 "$BUILD_DIR/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1

@@ -17,7 +17,7 @@ endif()
 # The real Update.exe as a child process, driven through its windows; holds
 # the log mutex to keep an update running for a moment.
 update_test(dialog_ui_test SOURCES dialog_ui_test.cpp dialog_support.cpp
-            LOCKS registry desktop log TIMEOUT 300)
+            LOCKS registry desktop log LABELS system TIMEOUT 300)
 add_dependencies(dialog_ui_test Update)
 
 # Libraries planted beside the real Update.exe under the names of system
@@ -26,5 +26,5 @@ add_library(planted SHARED support/planted.c)
 set_target_properties(planted PROPERTIES PREFIX "" OUTPUT_NAME planted
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 update_test(planted_library_test SOURCES planted_library_test.cpp dialog_support.cpp
-            LOCKS registry desktop log TIMEOUT 120)
+            LOCKS registry desktop log LABELS system TIMEOUT 120)
 add_dependencies(planted_library_test Update planted)

@@ -1,6 +1,7 @@
 # Start-up, the log and the helpers.
-update_test(platform_test SOURCES platform_test.cpp TIMEOUT 60)
-update_test(helpers_test SOURCES helpers_test.cpp mbcs_test.cpp LOCKS registry TIMEOUT 60)
+update_test(platform_test SOURCES platform_test.cpp LABELS system TIMEOUT 60)
+update_test(helpers_test SOURCES helpers_test.cpp mbcs_test.cpp LOCKS registry LABELS system
+            TIMEOUT 60)
 
 add_executable(logpeer support/logpeer.cpp)
 target_link_libraries(logpeer PRIVATE update_support)
@@ -8,7 +9,7 @@ target_link_libraries(logpeer PRIVATE update_support)
 update_test(log_test SOURCES log_test.cpp LOCKS log TIMEOUT 180)
 add_dependencies(log_test logpeer)
 
-update_test(startup_test SOURCES startup_test.cpp LOCKS registry log TIMEOUT 180)
+update_test(startup_test SOURCES startup_test.cpp LOCKS registry log LABELS system TIMEOUT 180)
 add_dependencies(startup_test Update)
 
 # Started by scripts/with-test-env.sh for the whole run, and before the

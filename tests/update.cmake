@@ -11,7 +11,7 @@ add_dependencies(update_payload_test update_payload Update)
 
 # Writes the log, so it waits for the test that holds the log mutex.
 update_test(update_worker_test SOURCES update_worker_test.cpp ${_update_payload_rc}
-  LOCKS log TIMEOUT 240)
+  LOCKS log LABELS system TIMEOUT 240)
 add_dependencies(update_worker_test update_payload)
 
 # Faults at every call of the file layer: a sample by default, all of them
@@ -65,7 +65,7 @@ if(COMMAND update_add_resources)
 
   # The real program without a window; fills the small drive.
   update_test(update_quiet_test SOURCES update_quiet_test.cpp
-    LOCKS registry log small_drive TIMEOUT 900)
+    LOCKS registry log small_drive LABELS system TIMEOUT 900)
   add_dependencies(update_quiet_test Update update_stepstop keepalive logpeer)
   set_tests_properties(update_quiet_test PROPERTIES FIXTURES_REQUIRED small_drive)
 endif()
