@@ -36,6 +36,20 @@ FAILURES = [
     (["ファイル生成失敗."], None),
     (["パス生成失敗 patchcliXP.bat ."], None),
     (["共有パス生成失敗 %s ." % ("S" * 40)], None),
+    # The forms that name the system's reason.
+    (["ファイル生成失敗 C:\\WINDOWS\\TEMP\\Update.tmp : アクセスが拒否されました。 (5) ."], None),
+    (["展開に失敗 -1 .", "%s\\PatchHub.exe 展開失敗 : アクセスが拒否されました。 (5) ." % FEATURE],
+     "展開に失敗 -1 . %s\\PatchHub.exe 展開失敗 : アクセスが拒否されました。 (5) ." % FEATURE),
+    (["展開に失敗 -9 .", "ペイロードに WSUS.txt がありません ."],
+     "展開に失敗 -9 . ペイロードに WSUS.txt がありません ."),
+    (["%s\\patchjob.vbe 名前変更失敗 : アクセスが拒否されました。 (5) ." % FEATURE], None),
+    (["%s\\patchrun.bat.upd~ 削除失敗 : アクセスが拒否されました。 (5) ." % FEATURE], None),
+    (["%s\\patchrun.bat 生成失敗 : ディスクに空き領域がありません。 (112) ." % FEATURE], None),
+    (["救済措置失敗.", "サーバ救済措置失敗 : ネットワーク サブシステムが使用できません。 (10091) ."],
+     "サーバ救済措置失敗 : ネットワーク サブシステムが使用できません。 (10091) ."),
+    (["TLX共有フォルダ \\\\srv01&echo\\TALMEROWU$ .",
+      "サーバ名不正 srv01&echo : 英数字と - . _ 以外は使えません ."],
+     "サーバ名不正 srv01&echo : 英数字と - . _ 以外は使えません ."),
 ]
 
 
