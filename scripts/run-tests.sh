@@ -108,7 +108,12 @@ echo
 echo "==== Test suites"
 [ $status = 0 ] || echo "  the i686 build failed: its suites did not run"
 for n in 1 2 3; do
-    [ -f "$results/$n.sum" ] && cat "$results/$n.sum"
+    if [ -f "$results/$n.sum" ]; then
+        cat "$results/$n.sum"
+    elif [ -f "$results/$n.out" ]; then
+        echo "  suite $n ended without a result" | tee "$results/$n.sum"
+        status=1
+    fi
 done
 if [ $status != 0 ] || grep -q FAILED "$results"/*.sum 2>/dev/null; then
     exit 1
