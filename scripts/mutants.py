@@ -92,7 +92,14 @@ def main():
     args = sys.argv[1:]
     only = None
     if "--only" in args:
-        only = {int(n) for n in args[args.index("--only") + 1].split(",")}
+        at = args.index("--only")
+        if at + 1 >= len(args) or not re.fullmatch(r"\d+(,\d+)*", args[at + 1]):
+            sys.exit("--only needs fault numbers: --only 3,7")
+        only = {int(n) for n in args[at + 1].split(",")}
+        del args[at:at + 2]
+    unknown = [a for a in args if a != "--check"]
+    if unknown:
+        sys.exit(__doc__.strip().split("\n\n")[1] + "\nunknown: " + " ".join(unknown))
     faults = read_faults(os.path.join(ROOT, "tests", "mutants.txt"))
     if "--check" in args:
         bad = 0
