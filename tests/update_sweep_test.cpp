@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-
 namespace {
 
 // The calls to try of total: all of them when UPDATE_SWEEP_ALL is set (the
