@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Applies the faults of tests/mutants.txt one at a time to a copy of the
 checkout, builds the x86_64 build of that copy and runs its tests (all but
-the long ones); a fault is caught when a test fails or the build breaks.
+the long ones); a fault is caught when a test fails. A fault that does not
+build is a fault of the list, reported and not counted.
 Ends with the share caught of the faults that change behaviour.
 
     scripts/mutants.py [--only N[,N...]] [--check]
@@ -14,6 +15,7 @@ on two cores.
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -73,7 +75,9 @@ def failed_tests(log, offset):
 
 
 def sync_copy():
-    """The tracked files into the copy; unchanged ones keep their times."""
+    """The tracked files into the copy; unchanged ones keep their times, a
+    changed one gets the time of now, so that a fault left by a killed run is
+    rebuilt away even when the object is newer than the checkout's file."""
     names = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, check=True,
                            stdout=subprocess.PIPE).stdout.decode().split("\0")
     for name in filter(None, names):
@@ -85,10 +89,13 @@ def sync_copy():
         if os.path.exists(target) and open(target, "rb").read() == data:
             continue
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy2(source, target)
+        shutil.copyfile(source, target)
+        shutil.copymode(source, target)
 
 
 def main():
+    # A kill restores the faulty file through the finally below.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     args = sys.argv[1:]
     only = None
     if "--only" in args:
@@ -141,7 +148,7 @@ def main():
         try:
             open(path, "w", encoding="utf-8").write(mutated)
             if run(["cmake", "--build", "build", "-j" + jobs], log) != 0:
-                outcome = "caught (build)"
+                outcome = "DOES NOT BUILD"
             else:
                 mark = os.path.getsize(log)
                 status = run(["sh", "scripts/with-test-env.sh", "build", "ctest",
@@ -154,12 +161,12 @@ def main():
         results.append((number, fault, outcome, equivalent))
         print("%2d  %4.0f s  %-40s %s" % (number, took, outcome, fault["title"]), flush=True)
 
-    counted = [r for r in results if not r[3] and not r[2].startswith("not applied")]
+    counted = [r for r in results if not r[3] and r[2].startswith(("caught", "SURVIVED"))]
     caught = [r for r in counted if r[2].startswith("caught")]
     print()
     for number, fault, outcome, _ in results:
-        if outcome == "SURVIVED":
-            print("survived: %2d %s (%s)" % (number, fault["title"], fault["file"]))
+        if outcome == "SURVIVED" or outcome == "DOES NOT BUILD":
+            print("%s: %2d %s (%s)" % (outcome.lower(), number, fault["title"], fault["file"]))
     share = 100.0 * len(caught) / len(counted) if counted else 0.0
     print("%d of %d faults that change behaviour caught (%.0f %%); %d marked equivalent"
           % (len(caught), len(counted), share, sum(1 for r in results if r[3])))
