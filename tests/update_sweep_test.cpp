@@ -22,16 +22,19 @@
 
 namespace {
 
-// The calls to try of total: all of them when UPDATE_SWEEP_ALL is set (the
-// long run), else about a dozen spread over it, the first and the last
-// among them.
-std::vector<int> CallsToTry(int total) {
-    std::vector<int> calls;
+// The calls to try of those a run made: all of them when UPDATE_SWEEP_ALL is
+// set (the long run), else about a dozen spread over it, the first and the
+// last among them, and every rename: a name put in place is where a run
+// is finishable or not.
+std::vector<int> CallsToTry(const std::vector<DiskCall>& kinds) {
+    const int total = static_cast<int>(kinds.size());
     const char* all = getenv("UPDATE_SWEEP_ALL");
     const int step = all != nullptr && all[0] == '1' ? 1 : total / 12 + 1;
-    for (int n = 1; n < total; n += step)
-        calls.push_back(n);
-    calls.push_back(total);
+    std::vector<int> calls;
+    for (int n = 1; n <= total; ++n) {
+        if ((n - 1) % step == 0 || n == total || kinds[n - 1] == DiskCall::kMove)
+            calls.push_back(n);
+    }
     return calls;
 }
 
@@ -85,19 +88,20 @@ class UpdateSweep : public ut::UpdateFixture, public ::testing::WithParamInterfa
 TEST_P(UpdateSweep, EveryCallThatFailsOrIsTheLastLeavesAFinishableUpdate) {
     const int mode = GetParam();
     std::map<std::string, std::string> expected;
-    int total = 0;
+    std::vector<DiskCall> kinds;
     {
         Populate();
         ut::DiskFaults count(0, ut::DiskFaults::kFail);
         ASSERT_TRUE(Run(mode));
-        total = count.Calls();
+        kinds = count.Kinds();
         expected = ut::Snapshot(feature_);
     }
-    printf("%d calls of the file layer in a %s update\n", total, mode == 1 ? "server" : "client");
-    ASSERT_GT(total, 40);
+    printf("%d calls of the file layer in a %s update\n", static_cast<int>(kinds.size()),
+           mode == 1 ? "server" : "client");
+    ASSERT_GT(kinds.size(), 40u);
     const std::string faultText = ErrorTextOf(kFault);
     for (const ut::DiskFaults::Kind kind : {ut::DiskFaults::kFail, ut::DiskFaults::kStop}) {
-        for (const int at : CallsToTry(total)) {
+        for (const int at : CallsToTry(kinds)) {
             SCOPED_TRACE((kind == ut::DiskFaults::kFail ? "failing call " : "last call ") +
                          std::to_string(at));
             Populate();
@@ -191,18 +195,18 @@ class UnpackSweep : public ::testing::Test {
 
 TEST_F(UnpackSweep, EachTargetIsItsOldFileOrItsNewOneAtEveryCall) {
     std::map<std::string, std::string> before, after;
-    int total = 0;
+    std::vector<DiskCall> kinds;
     {
         Populate();
         before = ut::Snapshot(dest_);
         ut::DiskFaults count(0, ut::DiskFaults::kFail);
         ASSERT_EQ(kFpOk, Unpack());
-        total = count.Calls();
+        kinds = count.Kinds();
         after = ut::Snapshot(dest_);
     }
-    ASSERT_GT(total, 10);
+    ASSERT_GT(kinds.size(), 10u);
     for (const ut::DiskFaults::Kind kind : {ut::DiskFaults::kFail, ut::DiskFaults::kStop}) {
-        for (const int at : CallsToTry(total)) {
+        for (const int at : CallsToTry(kinds)) {
             SCOPED_TRACE((kind == ut::DiskFaults::kFail ? "failing call " : "last call ") +
                          std::to_string(at));
             Populate();

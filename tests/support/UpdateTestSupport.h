@@ -71,6 +71,8 @@ class DiskFaults {
     DiskFaults& operator=(const DiskFaults&) = delete;
 
     int Calls() const { return calls_; }
+    // What each call was, in order.
+    const std::vector<DiskCall>& Kinds() const { return kinds_; }
     // The call the fault hit, and its path; empty before it came.
     DiskCall Call() const { return call_; }
     const std::string& Path() const { return path_; }
@@ -82,6 +84,7 @@ class DiskFaults {
     Kind kind_;
     DWORD error_;
     int calls_ = 0;
+    std::vector<DiskCall> kinds_;
     bool hit_ = false;
     DiskCall call_ = DiskCall::kCreate;
     std::string path_;
