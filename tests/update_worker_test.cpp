@@ -40,7 +40,7 @@ const char kPatchJobWithTlx[] = "; Windows Update 支援機能の設定\r\n"
                                 "Name=支援機能\r\n"
                                 "Interval=60\r\n"
                                 "[SUS]\r\n"
-                                "TLX_SHARE=\\\\srv01\\share2$\r\n"
+                                "TLX_SHARE=\"\\\\srv01\\share2$\"\r\n"
                                 "Schedule=03:00\r\n"
                                 "[WU]\r\n"
                                 "WU_CMD=patchjob.vbe\r\n"
@@ -99,9 +99,10 @@ TEST_F(UpdateRun, ClientRunWritesItsRecordsAndFiles) {
     EXPECT_EQ("\\\\srv01\\share2$", IniValue(ini, "SUS", "TLX_SHARE"));
     EXPECT_EQ("\\\\srv01\\share2$", IniValue(ini, "SUS", "SUS_SHARE"));
     EXPECT_EQ("patchcliXP.bat", IniValue(ini, "WU", "WU_CMD"));
-    // Every other line stays.
-    for (const char* line : {"; Windows Update 支援機能の設定", "Name=支援機能", "Interval=60",
-                             "Schedule=03:00", "Retry=3", "[Extra]", "Key=Value"})
+    // Every other line stays, the share the feature names too, quotes and all.
+    for (const char* line :
+         {"; Windows Update 支援機能の設定", "Name=支援機能", "Interval=60",
+          "TLX_SHARE=\"\\\\srv01\\share2$\"", "Schedule=03:00", "Retry=3", "[Extra]", "Key=Value"})
         EXPECT_NE(std::string::npos, ts::ReadBytes(ini).find(line)) << line;
     EXPECT_EQ(kPatchJobWithTlx, ts::ReadBytes(F("patchjob.ini.bak")));
     EXPECT_EQ("srv01", IniValue(F("PatchSvc.ini"), "WSUS", "Server"));
