@@ -83,24 +83,47 @@ unsigned long XWindowOf(HWND window) {
     return static_cast<unsigned long>(
         reinterpret_cast<ULONG_PTR>(GetPropA(window, "__wine_x11_whole_window")));
 }
+
+bool HasAnEnabledTabStop(HWND top) {
+    for (HWND c = GetWindow(top, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (IsWindowEnabled(c) && IsWindowVisible(c) && (GetWindowLongA(c, GWL_STYLE) & WS_TABSTOP))
+            return true;
+    }
+    return false;
+}
+
+// Keys reach a window when the X focus is on it and, for Wine, it is the
+// foreground window with the focus of its thread in it (or nowhere, when no
+// control of it can take the focus). After a box closes the X focus may go
+// back to the root a moment after Wine has made the owner the foreground
+// window again; Wine then takes the foreground away, and keys pressed in
+// between are lost. So the X focus is always put on the window first: Wine
+// keeps a window that holds it.
+bool HasTheKeyboard(HWND top) {
+    HWND focus = FocusOf(top);
+    return GetForegroundWindow() == top &&
+           (focus == top || IsChild(top, focus) || (focus == nullptr && !HasAnEnabledTabStop(top)));
+}
 } // namespace
 
 bool FocusWindow(HWND window) {
     HWND top = GetAncestor(window, GA_ROOT);
     if (top == nullptr)
         return false;
-    unsigned long x = XWindowOf(top);
-    if (x != 0 && GetForegroundWindow() != top) {
-        char args[64];
-        snprintf(args, sizeof args, "windowfocus --sync %lu", x);
-        // The X window may not have reached the X server yet.
-        for (int i = 0; i < 20 && Xdo(args) != 0; ++i)
-            Sleep(100);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        unsigned long x = XWindowOf(top);
+        if (x != 0) {
+            char args[64];
+            snprintf(args, sizeof args, "windowfocus --sync %lu", x);
+            // The X window may not have reached the X server yet.
+            for (int i = 0; i < 20 && Xdo(args) != 0; ++i)
+                Sleep(100);
+        }
+        SetForegroundWindow(top);
+        if (ts::WaitUntil([&] { return HasTheKeyboard(top); }, 2000))
+            return true;
     }
-    SetForegroundWindow(top);
-    for (int i = 0; i < 40 && GetForegroundWindow() != top; ++i)
-        Sleep(25);
-    return GetForegroundWindow() == top;
+    return false;
 }
 
 bool PressKeys(HWND window, const std::string& keys) {
