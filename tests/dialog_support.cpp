@@ -153,7 +153,11 @@ HWND FocusOf(HWND window) {
 }
 
 bool FocusSettles(HWND window) {
-    return ts::WaitUntil([&] { return IsChild(window, FocusOf(window)) != FALSE; }, 15000);
+    // Once the program has given it the focus, the X focus is put there too,
+    // so that a late X focus event cannot make Wine take the focus away
+    // while the test looks at it.
+    return ts::WaitUntil([&] { return IsChild(window, FocusOf(window)) != FALSE; }, 15000) &&
+           FocusWindow(window);
 }
 
 bool InMenu(HWND window) {
