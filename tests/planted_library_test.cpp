@@ -5,6 +5,7 @@
 #include "dialog_support.h"
 
 #include "Owners.h"
+#include "SystemLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -115,6 +116,25 @@ TEST_F(PlantedLibraries, NoneLoadsForTheDialogAndItsBoxes) {
     PostMessageA(helpBox, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(0, help.Wait(15000));
     EXPECT_EQ(std::vector<std::string>{}, Loaded());
+}
+
+// Whatever loads a library by name after the restriction, now or on a
+// platform that loads more than Wine does, finds it in the system folder
+// only: not beside the program, where taking only the current folder out of
+// the search would still look.
+TEST(LibrarySearch, AfterTheRestrictionANameIsLookedUpInTheSystemFolderOnly) {
+    char self[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, self, sizeof self));
+    std::string beside = self;
+    beside = beside.substr(0, beside.rfind('\\') + 1) + "plantprobe.dll";
+    ASSERT_TRUE(CopyFileA(ts::BuildFile("tests/planted.dll").c_str(), beside.c_str(), FALSE));
+    RestrictLibrarySearch();
+    HMODULE loaded = LoadLibraryA("plantprobe.dll");
+    EXPECT_EQ(nullptr, loaded);
+    if (loaded != nullptr)
+        FreeLibrary(loaded);
+    EXPECT_NE(nullptr, LoadLibraryA("version.dll"));
+    DeleteFileA(beside.c_str());
 }
 
 } // namespace
