@@ -71,8 +71,9 @@ class DiskFaults {
     DiskFaults& operator=(const DiskFaults&) = delete;
 
     int Calls() const { return calls_; }
-    // What each call was, in order.
+    // What each call was, in order, and the path it changed.
     const std::vector<DiskCall>& Kinds() const { return kinds_; }
+    const std::vector<std::string>& Paths() const { return paths_; }
     // The call the fault hit, and its path; empty before it came.
     DiskCall Call() const { return call_; }
     const std::string& Path() const { return path_; }
@@ -85,6 +86,7 @@ class DiskFaults {
     DWORD error_;
     int calls_ = 0;
     std::vector<DiskCall> kinds_;
+    std::vector<std::string> paths_;
     bool hit_ = false;
     DiskCall call_ = DiskCall::kCreate;
     std::string path_;
