@@ -161,61 +161,6 @@ std::string SystemText(unsigned long error) {
     return std::string(text, SystemMessage(error, text, sizeof text));
 }
 
-namespace {
-
-// The Unix name of a Windows path, from Wine; empty elsewhere.
-std::string UnixName(const std::string& path) {
-    typedef char*(CDECL * Convert)(const wchar_t*);
-    Convert convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (convert == nullptr)
-        return "";
-    char* name = convert(pt::Wide(path).substr(4).c_str());
-    std::string text = name != nullptr ? name : "";
-    HeapFree(GetProcessHeap(), 0, name);
-    return text;
-}
-
-// Starts a program of the Unix system with these arguments and waits until
-// done() says that it did its work. Wine gives no handle to wait on for a
-// Unix process.
-template <typename Done>
-bool RunUnix(const std::string& program, const std::vector<std::string>& arguments, Done done) {
-    std::string line = "Z:\\usr\\bin\\" + program;
-    for (const std::string& a : arguments) {
-        if (a.empty())
-            return false;
-        line += " \"" + a + "\"";
-    }
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!ts::StartProcess(line, FALSE, nullptr, nullptr, si, pi))
-        return false;
-    UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    for (int i = 0; i < 100 && !done(); ++i)
-        Sleep(50);
-    return done();
-}
-
-} // namespace
-
-bool MakeUnixLink(const std::string& target, const std::string& linkPath) {
-    return RunUnix("ln", {"-s", UnixName(target), UnixName(linkPath)}, [&] {
-        const DWORD a = pt::AttributesAt(linkPath);
-        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
-    });
-}
-
-bool RemoveUnixLink(const std::string& linkPath) {
-    return RunUnix("rm", {"-f", UnixName(linkPath)},
-                   [&] { return pt::AttributesAt(linkPath) == INVALID_FILE_ATTRIBUTES; });
-}
-
-} // namespace fr
-
-namespace fr {
-
 void FpackTest::SetUp() {
     work_ = ts::ScratchDir("fpack");
     src_ = work_ + "\\src";

@@ -36,13 +36,6 @@ bool ConsoleAvailable();
 // The platform's text for an error code, as fpack prints it.
 std::string SystemText(unsigned long error);
 
-// Creates a Unix symbolic link at linkPath (a Windows path) to target (a
-// Windows path) with the system's ln; false when that is not possible.
-bool MakeUnixLink(const std::string& target, const std::string& linkPath);
-// Removes such a link, not what it points at (the platform's calls would
-// follow it).
-bool RemoveUnixLink(const std::string& linkPath);
-
 } // namespace fr
 
 #include <gtest/gtest.h>

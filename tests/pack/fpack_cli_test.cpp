@@ -272,12 +272,12 @@ TEST_F(FpackCli, LinksAreSkippedWithAWarning) {
         std::vector<std::string> made;
         ~Links() {
             for (const std::string& link : made)
-                fr::RemoveUnixLink(link);
+                ts::RemoveUnixSymlink(link);
         }
     } links;
     for (const auto& link : {std::make_pair(src_, src_ + "\\sub\\loop"),
                              std::make_pair(work_ + "\\outside", src_ + "\\out")}) {
-        if (!fr::MakeUnixLink(link.first, link.second))
+        if (!ts::MakeUnixSymlink(link.first, link.second))
             GTEST_SKIP() << "SKIPPED LOUDLY: no symbolic link can be made at " << link.second;
         links.made.push_back(link.second);
     }

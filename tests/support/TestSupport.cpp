@@ -382,32 +382,31 @@ std::string UnixName(const std::string& path) {
 }
 } // namespace
 
+namespace {
+// Whether the folder lists the name: a link shows there whatever it points
+// to, even nothing.
+bool Listed(const std::string& path) {
+    const size_t slash = path.rfind('\\');
+    const std::vector<std::string> names = ListDir(path.substr(0, slash));
+    return std::find(names.begin(), names.end(), path.substr(slash + 1)) != names.end();
+}
+} // namespace
+
+// Wine gives no handle to wait on for a Unix program: each waits on the
+// folder's listing.
 bool MakeUnixSymlink(const std::string& target, const std::string& link) {
     const std::string from = UnixName(target), to = UnixName(link);
-    if (from.empty() || to.empty())
-        return false;
     Child ln;
-    // Wine gives no handle to wait on for a Unix program: wait for the link.
-    if (!ln.Start("Z:\\bin\\ln -s \"" + from + "\" \"" + to + "\""))
-        return false;
-    return WaitUntil([&] { return Exists(link); }, 10000);
+    return !from.empty() && !to.empty() &&
+           ln.Start("Z:\\bin\\ln -s \"" + from + "\" \"" + to + "\"") &&
+           WaitUntil([&] { return Listed(link); }, 10000);
 }
 
 bool RemoveUnixSymlink(const std::string& link) {
     const std::string name = UnixName(link);
-    if (name.empty())
-        return false;
     Child rm;
-    if (!rm.Start("Z:\\bin\\rm -f \"" + name + "\""))
-        return false;
-    // A dangling link shows no attributes: wait on the folder's listing.
-    const size_t slash = link.rfind('\\');
-    return WaitUntil(
-        [&] {
-            const std::vector<std::string> names = ListDir(link.substr(0, slash));
-            return std::find(names.begin(), names.end(), link.substr(slash + 1)) == names.end();
-        },
-        10000);
+    return !name.empty() && rm.Start("Z:\\bin\\rm -f \"" + name + "\"") &&
+           WaitUntil([&] { return !Listed(link); }, 10000);
 }
 
 // ---- the small drive ----
