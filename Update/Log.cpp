@@ -1,8 +1,8 @@
 #include "Log.h"
 
-#include "ErrorText.h"
 #include "Mbcs.h"
 #include "Owners.h"
+#include "SystemLibrary.h"
 
 #include <windows.h>
 #include <stdarg.h>
@@ -74,9 +74,8 @@ typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
 // component, and not what a link of that name points to. Platforms
 // without the call (XP) have no links to files.
 bool IsNamedFile(HANDLE file, const char* path) {
-    static const FinalPathFunction finalPath =
-        reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    static const FinalPathFunction finalPath = reinterpret_cast<FinalPathFunction>(
+        reinterpret_cast<void*>(KernelFunction("GetFinalPathNameByHandleA")));
     if (finalPath == nullptr)
         return true;
     char opened[1024];

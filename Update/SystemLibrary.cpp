@@ -10,11 +10,6 @@ typedef BOOL(WINAPI* SetDllDirectoryFunction)(LPCSTR path);
 // Not in the headers for the oldest platforms the program runs on.
 constexpr DWORD kSearchSystem32 = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
 
-FARPROC KernelFunction(const char* name) {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
-}
-
 struct Sockets {
     int(WINAPI* startup)(WORD, void*) = nullptr;
     int(WINAPI* cleanup)() = nullptr;
@@ -46,6 +41,11 @@ constexpr int kNotReady = 10091;
 constexpr int kSocketError = -1;
 
 } // namespace
+
+FARPROC KernelFunction(const char* name) {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+}
 
 void RestrictLibrarySearch() {
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(

@@ -16,6 +16,10 @@
 // start-up.
 void RestrictLibrarySearch();
 
+// A function of kernel32 that not every platform the program runs on has;
+// null where it is missing.
+FARPROC KernelFunction(const char* name);
+
 // A library of the system folder, loaded by its full path; null when it
 // cannot be loaded. It stays loaded for the life of the process.
 HMODULE LoadSystemLibrary(const char* name);
