@@ -33,10 +33,11 @@ std::vector<int> CallsToTry(const ut::DiskFaults& run) {
     const int total = static_cast<int>(kinds.size());
     const char* all = getenv("UPDATE_SWEEP_ALL");
     const int step = all != nullptr && all[0] == '1' ? 1 : total / 12 + 1;
+    const size_t suffix = sizeof kWorkSuffix - 1;
     auto workCopyWrite = [&](int i) {
         const std::string& path = paths[i];
-        return kinds[i] == DiskCall::kWrite && path.size() > 5 &&
-               path.compare(path.size() - 5, 5, ".upd~") == 0;
+        return kinds[i] == DiskCall::kWrite && path.size() > suffix &&
+               path.compare(path.size() - suffix, suffix, kWorkSuffix) == 0;
     };
     std::vector<int> calls;
     for (int n = 1; n <= total; ++n) {

@@ -130,9 +130,9 @@ DiskFaults::~DiskFaults() {
 
 bool DiskFaults::Hook(void* self, DiskCall call, const char* path, const char*) {
     DiskFaults& faults = *static_cast<DiskFaults*>(self);
-    const int number = ++faults.calls_;
     faults.kinds_.push_back(call);
     faults.paths_.push_back(path != nullptr ? path : "");
+    const int number = faults.Calls();
     if (faults.hit_ && faults.kind_ == kStop) {
         SetLastError(ERROR_OPERATION_ABORTED);
         return false;

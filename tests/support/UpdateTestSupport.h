@@ -70,7 +70,7 @@ class DiskFaults {
     DiskFaults(const DiskFaults&) = delete;
     DiskFaults& operator=(const DiskFaults&) = delete;
 
-    int Calls() const { return calls_; }
+    int Calls() const { return static_cast<int>(kinds_.size()); }
     // What each call was, in order, and the path it changed.
     const std::vector<DiskCall>& Kinds() const { return kinds_; }
     const std::vector<std::string>& Paths() const { return paths_; }
@@ -84,7 +84,6 @@ class DiskFaults {
     int at_;
     Kind kind_;
     DWORD error_;
-    int calls_ = 0;
     std::vector<DiskCall> kinds_;
     std::vector<std::string> paths_;
     bool hit_ = false;
