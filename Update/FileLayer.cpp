@@ -1,5 +1,6 @@
 #include "FileLayer.h"
 
+#include "FileIdentity.h"
 #include "LongPath.h"
 
 #include <string.h>
@@ -24,6 +25,16 @@ template <typename Step> void KeepingError(Step step) {
     const DWORD error = GetLastError();
     step();
     SetLastError(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+}
+
+// Whether the name is the file's own and no link to another (a link can show
+// itself as a plain file). A name that cannot be opened to tell is taken as
+// its own: removing it then fails or succeeds on its own account.
+bool IsOwnName(const char* path) {
+    UniqueHandle file(CreateFileLong(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !file.IsValid() || IsNamedFile(file.Get(), path);
 }
 
 // The access that writes a file's data, which a read-only file refuses.
@@ -127,7 +138,8 @@ bool RemoveFile(const char* path) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !IsOwnName(path)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }

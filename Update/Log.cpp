@@ -1,8 +1,8 @@
 #include "Log.h"
 
+#include "FileIdentity.h"
 #include "Mbcs.h"
 #include "Owners.h"
-#include "SystemLibrary.h"
 
 #include <windows.h>
 #include <stdarg.h>
@@ -67,26 +67,6 @@ struct Fallback {
 };
 Fallback g_fallback;
 DWORD g_logMutexWaitMs = kLogMutexTimeoutMs;
-
-typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
-
-// Whether the file open at handle is the one whose name is path's last
-// component, and not what a link of that name points to. Platforms
-// without the call (XP) have no links to files.
-bool IsNamedFile(HANDLE file, const char* path) {
-    static const FinalPathFunction finalPath = reinterpret_cast<FinalPathFunction>(
-        reinterpret_cast<void*>(KernelFunction("GetFinalPathNameByHandleA")));
-    if (finalPath == nullptr)
-        return true;
-    char opened[1024];
-    const DWORD n = finalPath(file, opened, sizeof opened, 0);
-    if (n == 0 || n >= sizeof opened)
-        return true;
-    const char* openedName = MbcsFindLast(opened, n, '\\');
-    const char* name = MbcsFindLast(path, strlen(path), '\\');
-    return _stricmp(openedName != nullptr ? openedName + 1 : opened,
-                    name != nullptr ? name + 1 : path) == 0;
-}
 
 // Whether the open file is a plain file that has no other name; why not.
 Refusal PlainFileOfItsOwn(HANDLE file, const char* path, unsigned long long* size) {
