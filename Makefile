@@ -39,7 +39,9 @@ build-i686: build $(BUILD_I686)/CMakeCache.txt
 test: build
 	@sh scripts/run-tests.sh --meanwhile "$(MAKE) --no-print-directory build-i686" -LE long
 
-demo: build
+# Only what the demo runs: Update.exe (and the packer its payload needs).
+demo: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target Update -- --no-print-directory
 	@sh scripts/demo.sh $(BUILD)
 
 release: setup
