@@ -1,7 +1,9 @@
 // A second process for the log tests:
 //   logpeer hold SECONDS        owns the log mutex for that long, or until
 //                               the event logpeer_release is set
-//   logpeer write LOG COUNT TAG appends COUNT records "TAG n." to LOG
+//   logpeer write LOG COUNT TAG appends COUNT records "TAG n." to LOG once
+//                               the event logpeer_go is set, after setting
+//                               logpeer_ready_TAG
 #include "Log.h"
 
 #include <windows.h>
@@ -29,7 +31,13 @@ int main(int argc, char** argv) {
         int count = atoi(argv[3]);
         // Both writers start together, so that their records interleave.
         HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "logpeer_go");
-        WaitForSingleObject(go, 20000);
+        char readyName[64];
+        snprintf(readyName, sizeof readyName, "logpeer_ready_%s", argv[4]);
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, readyName);
+        SetEvent(ready);
+        // A test that died leaves no writer behind for long.
+        WaitForSingleObject(go, 180000);
+        CloseHandle(ready);
         for (int i = 0; i < count; ++i)
             LogWriter(argv[2], __FILE__, __LINE__).WriteLog("%s %d.", argv[4], i);
         CloseHandle(go);
