@@ -340,6 +340,8 @@ bool RunSteps(Run& run) {
 } // namespace
 
 bool RunUpdate(const UpdateTarget& target, const UpdateHooks& hooks) {
+    if (hooks.started != nullptr)
+        hooks.started();
     Run run;
     run.target = target;
     run.hostName = hooks.hostName != nullptr ? hooks.hostName : LocalHostName;

@@ -16,6 +16,9 @@ struct UpdateTarget {
 // Stand-ins that tests may give the update.
 struct UpdateHooks {
     HostNameLookup hostName = nullptr; // null: the platform's (LocalHostName)
+    // Called on the update's thread before anything else: a test holds the
+    // update there while it looks at the dialog.
+    void (*started)() = nullptr;
 };
 
 // The whole update; true when every step succeeded. Every step and every

@@ -259,9 +259,11 @@ void PostFinished(void*, bool succeeded) {
 }
 } // namespace
 
-UpdateDialog::UpdateDialog(HWND parent)
+UpdateDialog::UpdateDialog(HWND parent, const UpdateHooks& hooks)
     : Dialog(IDD_UPDATE_DIALOG, parent),
-      icon_(LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+      icon_(LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))) {
+    work_.hooks = hooks;
+}
 
 BOOL UpdateDialog::OnInitDialog() {
     Dialog::OnInitDialog();

@@ -30,7 +30,8 @@ class AboutDialog;
 // the update on a worker thread and shows its result.
 class UpdateDialog : public Dialog {
   public:
-    explicit UpdateDialog(HWND parent = nullptr);
+    // hooks: the update's stand-ins (tests only).
+    explicit UpdateDialog(HWND parent = nullptr, const UpdateHooks& hooks = UpdateHooks());
 
   protected:
     BOOL OnInitDialog() override;

@@ -6,6 +6,7 @@
 #include "Dialog.h"
 #include "General.h"
 #include "Log.h"
+#include "Owners.h"
 #include "Update.h"
 #include "dialog_support.h"
 
@@ -27,7 +28,7 @@ static UpdateApp theApp;
 
 namespace {
 
-constexpr DWORD kTimeout = 10000;
+constexpr DWORD kTimeout = ts::kHangMs;
 
 HWND WaitOwnWindow(const char* caption) {
     return ts::WaitForWindow(GetCurrentProcessId(), caption, kTimeout);
@@ -150,7 +151,6 @@ TEST(DialogBase, DispatchesToTheHandlersAndLeavesTheRestToTheDefault) {
                                       // A taken system command stays taken...
                                       probe.takeSysCommand = true;
                                       SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-                                      Sleep(100);
                                       // ...one left to the default closes the dialog: Close becomes
                                       // a cancel.
                                       probe.takeSysCommand = false;
@@ -360,9 +360,18 @@ TEST_P(FinishedTest, AnyNonzeroFlagIsSuccessOnlyZeroIsFailure) {
 INSTANTIATE_TEST_SUITE_P(UpdateDialog, FinishedTest,
                          ::testing::Values(WPARAM(1), WPARAM(0), WPARAM(2), ~WPARAM(0)));
 
+// The update's gate: it waits here, on its own thread, until the test has
+// looked at the dialog.
+HANDLE g_updateStarted = nullptr;
+HANDLE g_updateMayGoOn = nullptr;
+void HoldTheUpdate() {
+    SetEvent(g_updateStarted);
+    WaitForSingleObject(g_updateMayGoOn, INFINITE);
+}
+
 TEST_F(UpdateDialogTest, WhileTheUpdateRunsCloseIsGreyedAndRefused) {
-    // The update runs in this process, on a scratch installation; it waits on
-    // its first log record while the log mutex is held here.
+    // The update runs in this process, on a scratch installation, and is
+    // held at its start until every way of closing has been tried.
     std::string root = ts::ScratchDir("dialog-inproc-update");
     ts::MakeDirs(root + "\\App\\bin");
     ts::MakeDirs(root + "\\App\\WU");
@@ -376,6 +385,12 @@ TEST_F(UpdateDialogTest, WhileTheUpdateRunsCloseIsGreyedAndRefused) {
     snprintf(g_installPath, sizeof g_installPath, "%s\\App\\bin\\", root.c_str());
     snprintf(g_featureFolder, sizeof g_featureFolder, "%s\\App\\WU", root.c_str());
     snprintf(g_logPath, sizeof g_logPath, "%s\\tmp\\Update_Log.txt", root.c_str());
+    UniqueHandle started(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle mayGoOn(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_updateStarted = started.Get();
+    g_updateMayGoOn = mayGoOn.Get();
+    UpdateHooks hooks;
+    hooks.started = HoldTheUpdate;
 
     bool buttonsDisabled = false;
     UINT closeWhileRunning = 0;
@@ -383,37 +398,42 @@ TEST_F(UpdateDialogTest, WhileTheUpdateRunsCloseIsGreyedAndRefused) {
     bool confirmed = false;
     UINT closeAfterwards = 0;
     std::string resultCaption;
-    INT_PTR result = RunMain([&](HWND window) {
-        ASSERT_NE(window, nullptr);
-        LogMutexHold hold;
-        ASSERT_TRUE(hold.Held());
-        PostMessageA(window, WM_COMMAND, IDOK, 0);
-        HWND box = WaitOwnWindow("確認");
-        ASSERT_NE(box, nullptr);
-        confirmed = true;
-        PostMessageA(box, WM_COMMAND, IDYES, 0);
-        ts::WaitForWindowGone(box, kTimeout);
-        for (int i = 0; i < 100 && IsWindowEnabled(GetDlgItem(window, IDCANCEL)); ++i)
-            Sleep(20);
-        buttonsDisabled = !IsWindowEnabled(GetDlgItem(window, IDOK)) &&
-                          !IsWindowEnabled(GetDlgItem(window, IDCANCEL));
-        HMENU menu = GetSystemMenu(window, FALSE);
-        closeWhileRunning = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
-        SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        SendMessageA(window, WM_CLOSE, 0, 0);
-        stayedOpen = StaysOpen(window, 200);
-        hold.Release();
-        HWND done = ts::WaitForWindow(GetCurrentProcessId(), "エラー", kTimeout);
-        if (done == nullptr)
-            done = WaitOwnWindow("完了");
-        ASSERT_NE(done, nullptr);
-        resultCaption = ts::WindowText(done);
-        closeAfterwards = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
-        // Until the result has been read, nothing turns it into a cancel.
-        SendMessageA(window, WM_CLOSE, 0, 0);
-        PostMessageA(done, WM_COMMAND, IDOK, 0);
-        ts::WaitForWindowGone(window, kTimeout);
-    });
+    UpdateDialog dialog(nullptr, hooks);
+    dialog.SetAsMainWindow();
+    INT_PTR result = WhileRunning(
+        [&] { return dialog.DoModal(); },
+        [&] {
+            HWND window = WaitOwnWindow(kMainCaption);
+            ASSERT_NE(window, nullptr);
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+            HWND box = WaitOwnWindow("確認");
+            ASSERT_NE(box, nullptr);
+            confirmed = true;
+            PostMessageA(box, WM_COMMAND, IDYES, 0);
+            // The buttons go before the update starts.
+            ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.Get(), kTimeout));
+            buttonsDisabled = !IsWindowEnabled(GetDlgItem(window, IDOK)) &&
+                              !IsWindowEnabled(GetDlgItem(window, IDCANCEL));
+            HMENU menu = GetSystemMenu(window, FALSE);
+            closeWhileRunning = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
+            // Each is handled before SendMessage returns; a dialog that ended
+            // would be gone once its loop has handled the message after them.
+            SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            SendMessageA(window, WM_CLOSE, 0, 0);
+            SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
+            SendMessageA(window, WM_NULL, 0, 0);
+            stayedOpen = IsWindow(window) && IsWindowVisible(window) && dialog.Handle() == window;
+            SetEvent(mayGoOn.Get());
+            HWND done = ts::WaitForWindow(GetCurrentProcessId(), "エラー", kTimeout);
+            ASSERT_NE(done, nullptr);
+            resultCaption = ts::WindowText(done);
+            closeAfterwards = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
+            // Until the result has been read, nothing turns it into a cancel.
+            SendMessageA(window, WM_CLOSE, 0, 0);
+            PostMessageA(done, WM_COMMAND, IDOK, 0);
+            ts::WaitForWindowGone(window, kTimeout);
+        });
+    SetEvent(mayGoOn.Get());
     SetEnvironmentVariableA("TMP", savedTmp);
     SetEnvironmentVariableA("TEMP", savedTemp);
     g_installPath[0] = g_featureFolder[0] = g_logPath[0] = '\0';

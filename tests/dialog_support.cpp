@@ -66,15 +66,16 @@ int Xdo(const std::string& arguments) {
     ts::Child shell;
     if (!shell.Start("Z:\\bin\\sh -c \"xdotool " + arguments + "; echo $? > " + unixPath + "\""))
         return -1;
-    for (int i = 0; i < 200; ++i) {
-        std::string status = ts::ReadBytes(windowsPath);
-        if (!status.empty() && status.back() == '\n') {
-            DeleteFileA(windowsPath.c_str());
-            return atoi(status.c_str());
-        }
-        Sleep(25);
-    }
-    return -1;
+    std::string status;
+    if (!ts::WaitUntil(
+            [&] {
+                status = ts::ReadBytes(windowsPath);
+                return !status.empty() && status.back() == '\n';
+            },
+            ts::kHangMs))
+        return -1;
+    DeleteFileA(windowsPath.c_str());
+    return atoi(status.c_str());
 }
 
 namespace {
@@ -110,20 +111,20 @@ bool FocusWindow(HWND window) {
     HWND top = GetAncestor(window, GA_ROOT);
     if (top == nullptr)
         return false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        unsigned long x = XWindowOf(top);
-        if (x != 0) {
-            char args[64];
-            snprintf(args, sizeof args, "windowfocus --sync %lu", x);
-            // The X window may not have reached the X server yet.
-            for (int i = 0; i < 20 && Xdo(args) != 0; ++i)
-                Sleep(100);
-        }
-        SetForegroundWindow(top);
-        if (ts::WaitUntil([&] { return HasTheKeyboard(top); }, 2000))
-            return true;
-    }
-    return false;
+    // The X window may not have reached the X server yet, and Wine may take
+    // the foreground away once more: tried again until it holds.
+    return ts::WaitUntil(
+        [&] {
+            unsigned long x = XWindowOf(top);
+            if (x != 0) {
+                char args[64];
+                snprintf(args, sizeof args, "windowfocus --sync %lu", x);
+                Xdo(args);
+            }
+            SetForegroundWindow(top);
+            return ts::WaitUntil([&] { return HasTheKeyboard(top); }, 2000);
+        },
+        ts::kHangMs);
 }
 
 bool PressKeys(HWND window, const std::string& keys) {
@@ -133,14 +134,16 @@ bool PressKeys(HWND window, const std::string& keys) {
 }
 
 bool PressUntilGone(HWND box, const std::string& keys) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!IsWindow(box))
-            return true;
-        PressKeys(box, keys);
-        if (ts::WaitForWindowGone(box, 3000))
-            return true;
-    }
-    return false;
+    // A press that was lost is made again; one that arrived closes the box
+    // long before the next.
+    return ts::WaitUntil(
+        [&] {
+            if (!IsWindow(box))
+                return true;
+            PressKeys(box, keys);
+            return ts::WaitForWindowGone(box, 10000);
+        },
+        ts::kHangMs);
 }
 
 HWND FocusOf(HWND window) {
@@ -156,7 +159,7 @@ bool FocusSettles(HWND window) {
     // Once the program has given it the focus, the X focus is put there too,
     // so that a late X focus event cannot make Wine take the focus away
     // while the test looks at it.
-    return ts::WaitUntil([&] { return IsChild(window, FocusOf(window)) != FALSE; }, 15000) &&
+    return ts::WaitUntil([&] { return IsChild(window, FocusOf(window)) != FALSE; }, ts::kHangMs) &&
            FocusWindow(window);
 }
 
@@ -207,32 +210,63 @@ int DefaultButton(HWND box) {
     return 0;
 }
 
-LogMutexHold::LogMutexHold() {
-    mutex_ = CreateMutexA(nullptr, FALSE, "INALOG_MUTEX");
-    if (mutex_ != nullptr)
-        held_ = WaitForSingleObject(mutex_, 5000) == WAIT_OBJECT_0;
+HeldUpdate::HeldUpdate() {
+    name_ = "update-hold-" + std::to_string(GetCurrentProcessId());
+    held_ = CreateEventA(nullptr, TRUE, FALSE, (name_ + "-held").c_str());
+    go_ = CreateEventA(nullptr, TRUE, FALSE, (name_ + "-go").c_str());
 }
 
-LogMutexHold::~LogMutexHold() {
+HeldUpdate::~HeldUpdate() {
     Release();
-    if (mutex_ != nullptr)
-        CloseHandle(mutex_);
+    CloseHandle(held_);
+    CloseHandle(go_);
 }
 
-void LogMutexHold::Release() {
-    if (held_)
-        ReleaseMutex(mutex_);
-    held_ = false;
+bool HeldUpdate::Start(ts::Child& child, const Installation& install) {
+    ResetEvent(held_);
+    ResetEvent(go_);
+    return child.Start("\"" + ts::BuildFile("tests/update_stepstop.exe") + "\"",
+                       {"TMP=" + install.tempFolder, "TEMP=" + install.tempFolder,
+                        "UPDATE_HOLD_AT_CALL=1", "UPDATE_HOLD_NAME=" + name_});
 }
 
-bool StaysOpen(HWND window, DWORD ms) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        if (!IsWindow(window) || !IsWindowVisible(window))
-            return false;
-        Sleep(50);
-    }
-    return IsWindow(window) && IsWindowVisible(window);
+bool HeldUpdate::WaitHeld() {
+    return WaitForSingleObject(held_, ts::kHangMs) == WAIT_OBJECT_0;
+}
+
+void HeldUpdate::Release() {
+    if (go_ != nullptr)
+        SetEvent(go_);
+}
+
+int CountWindows(DWORD pid, const std::string& caption) {
+    struct Count {
+        DWORD pid;
+        const std::string* caption;
+        int n;
+    } count{pid, &caption, 0};
+    EnumWindows(
+        [](HWND w, LPARAM lp) -> BOOL {
+            Count& c = *reinterpret_cast<Count*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == c.pid && IsWindowVisible(w) && ts::WindowText(w) == *c.caption)
+                ++c.n;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count.n;
+}
+
+bool KeysHandled(HWND window) {
+    if (!PressKeys(window, "alt+space") ||
+        !ts::WaitUntil([&] { return InMenu(window); }, ts::kHangMs))
+        return false;
+    // A window without a control that has the focus gets no keys in the
+    // menu: the menu is ended as a click elsewhere would.
+    PostMessageA(window, WM_CANCELMODE, 0, 0);
+    return ts::WaitUntil([&] { return !InMenu(window); }, ts::kHangMs) && IsWindow(window) &&
+           IsWindowVisible(window);
 }
 
 } // namespace dt

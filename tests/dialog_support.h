@@ -47,6 +47,29 @@ constexpr int kStartupRecords = 2;
 // Starts Update.exe with its temporary folder in the installation.
 bool StartUpdate(ts::Child& child, const Installation& install, const std::string& args = "");
 
+// Update.exe held at the first call of its file layer (before its first
+// record after start-up) until Release: the build of it for the tests that
+// stop an update at a given call.
+class HeldUpdate {
+  public:
+    HeldUpdate();
+    ~HeldUpdate();
+    HeldUpdate(const HeldUpdate&) = delete;
+    HeldUpdate& operator=(const HeldUpdate&) = delete;
+    bool Start(ts::Child& child, const Installation& install);
+    // Whether the update has come to its hold.
+    bool WaitHeld();
+    void Release();
+
+  private:
+    std::string name_;
+    HANDLE held_ = nullptr;
+    HANDLE go_ = nullptr;
+};
+
+// The visible top-level windows of a process with this caption.
+int CountWindows(DWORD pid, const std::string& caption);
+
 // Runs xdotool with these arguments; its exit code, or -1.
 int Xdo(const std::string& arguments);
 // Gives the window the keyboard (and makes it the foreground window).
@@ -64,34 +87,20 @@ HWND FocusOf(HWND window);
 // A window is shown before the platform has made it the active window and
 // given the keyboard focus to one of its controls (later still under load or
 // in a fresh prefix); a person sees it only once that has happened. Waits
-// for it; false when it did not happen within 15 s.
+// for it; false when it never happened.
 bool FocusSettles(HWND window);
 // Whether the window's thread has a menu open (the system menu, say).
 bool InMenu(HWND window);
+// Keys reach a window in the order they were pressed: once the system menu
+// that Alt+Space opens is open, every key pressed before has been handled
+// (and the window is still there). The menu is closed again.
+bool KeysHandled(HWND window);
 LONG Style(HWND window);
 
 // The message text of a message box, its buttons' ids and the default one.
 std::string MessageBoxText(HWND box);
 std::vector<int> MessageBoxButtons(HWND box);
 int DefaultButton(HWND box);
-
-// Holds the log's mutex, so that the next log record of any process waits.
-class LogMutexHold {
-  public:
-    LogMutexHold();
-    ~LogMutexHold();
-    LogMutexHold(const LogMutexHold&) = delete;
-    LogMutexHold& operator=(const LogMutexHold&) = delete;
-    bool Held() const { return held_; }
-    void Release();
-
-  private:
-    HANDLE mutex_ = nullptr;
-    bool held_ = false;
-};
-
-// Whether the window stays (visible) for the given time.
-bool StaysOpen(HWND window, DWORD ms);
 
 // Centre of a rectangle, doubled (to stay in integers).
 inline POINT Centre2(const RECT& r) {

@@ -11,7 +11,7 @@ using namespace dt;
 
 namespace {
 
-constexpr DWORD kWindowTimeout = 15000;
+constexpr DWORD kWindowTimeout = ts::kHangMs;
 
 // A running Update.exe on a prepared installation.
 class UpdateRun {
@@ -19,8 +19,10 @@ class UpdateRun {
     UpdateRun(const std::string& name, int mode, bool withShare = true)
         : install(name, mode, withShare) {}
 
-    HWND Start() {
-        if (!StartUpdate(child, install)) {
+    // held: the update stops at its first call of the file layer until
+    // gate.Release().
+    HWND Start(HeldUpdate* held = nullptr) {
+        if (!(held != nullptr ? held->Start(child, install) : StartUpdate(child, install))) {
             ADD_FAILURE() << "Update.exe did not start: " << child.StartErrors();
             return nullptr;
         }
@@ -29,8 +31,15 @@ class UpdateRun {
             ADD_FAILURE() << "the dialog never got the focus: " << ts::DescribeWindows(child.Pid());
         return dialog;
     }
+    // The window, or null once the program has ended without showing it.
     HWND WaitBox(const char* caption) {
-        HWND window = ts::WaitForWindow(child.Pid(), caption, kWindowTimeout);
+        HWND window = nullptr;
+        ts::WaitUntil(
+            [&] {
+                window = ts::WaitForWindow(child.Pid(), caption, 0);
+                return window != nullptr || WaitForSingleObject(child.Process(), 0) != WAIT_TIMEOUT;
+            },
+            kWindowTimeout);
         if (window == nullptr)
             ADD_FAILURE() << "no window " << caption << ": " << ts::DescribeWindows(child.Pid())
                           << "\nlog:\n"
@@ -62,11 +71,26 @@ HWND OpenConfirmation(UpdateRun& run) {
 // Moves the focus of the confirmation to はい and presses it.
 bool AnswerYes(HWND box) {
     HWND yes = GetDlgItem(box, IDYES);
-    for (int i = 0; i < 3 && FocusOf(box) != yes; ++i)
+    for (int i = 0; i < 3 && FocusOf(box) != yes; ++i) {
+        HWND before = FocusOf(box);
         PressKeys(box, "shift+Tab");
+        ts::WaitUntil([&] { return FocusOf(box) != before; }, 10000);
+    }
     if (FocusOf(box) != yes)
         return false;
     return PressKeys(box, "space");
+}
+
+// Posted messages reach the dialog in order: once the version box that the
+// last one opens is there, the dialog has handled every message before it
+// and is still there. The box is closed again.
+bool StillOpenAfterPosted(UpdateRun& run) {
+    PostMessageA(run.dialog, WM_SYSCOMMAND, 16, 0);
+    HWND about = run.WaitBox(kAboutCaption);
+    if (about == nullptr)
+        return false;
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    return ts::WaitForWindowGone(about, kWindowTimeout) && IsWindowVisible(run.dialog);
 }
 
 class ModeTest : public ::testing::TestWithParam<int> {};
@@ -122,7 +146,7 @@ TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
 
     // Enter answers No, the default.
     ASSERT_TRUE(PressUntilGone(box, "Return"));
-    EXPECT_TRUE(StaysOpen(run.dialog, 300));
+    EXPECT_TRUE(StillOpenAfterPosted(run));
     EXPECT_TRUE(Enabled(run.dialog, IDOK));
     EXPECT_TRUE(Enabled(run.dialog, IDCANCEL));
     EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
@@ -138,21 +162,18 @@ TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
 TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
     int mode = GetParam();
     UpdateRun run("dialog-yes" + std::to_string(mode), mode);
-    ASSERT_NE(run.Start(), nullptr);
+    HeldUpdate held;
+    ASSERT_NE(run.Start(&held), nullptr);
     HWND box = OpenConfirmation(run);
     ASSERT_NE(box, nullptr);
 
-    {
-        // The worker waits on its first log record while this is held.
-        LogMutexHold hold;
-        ASSERT_TRUE(hold.Held());
-        ASSERT_TRUE(AnswerYes(box));
-        ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
-        EXPECT_TRUE(ts::WaitUntil(
-            [&] { return !Enabled(run.dialog, IDOK) && !Enabled(run.dialog, IDCANCEL); },
-            kWindowTimeout));
-        EXPECT_TRUE(IsWindowVisible(run.dialog));
-    }
+    ASSERT_TRUE(AnswerYes(box));
+    ASSERT_TRUE(held.WaitHeld());
+    // The buttons went before the update started.
+    EXPECT_FALSE(Enabled(run.dialog, IDOK));
+    EXPECT_FALSE(Enabled(run.dialog, IDCANCEL));
+    EXPECT_TRUE(IsWindowVisible(run.dialog));
+    held.Release();
 
     HWND done = run.WaitBox("完了");
     ASSERT_NE(done, nullptr) << run.install.Log();
@@ -195,45 +216,39 @@ TEST(Dialog, AFailedUpdateShowsTheErrorBoxAndExitsWithOne) {
 
 TEST(Dialog, EveryCloseRequestIsRefusedWhileTheUpdateRuns) {
     UpdateRun run("dialog-refuse", 2);
-    ASSERT_NE(run.Start(), nullptr);
+    HeldUpdate held;
+    ASSERT_NE(run.Start(&held), nullptr);
     HWND dialog = run.dialog;
     HWND box = OpenConfirmation(run);
     ASSERT_NE(box, nullptr);
-
-    LogMutexHold hold;
-    ASSERT_TRUE(hold.Held());
     ASSERT_TRUE(AnswerYes(box));
     ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+    ASSERT_TRUE(held.WaitHeld());
 
     // The keyboard: Escape and Alt+F4.
     ASSERT_TRUE(PressKeys(dialog, "Escape"));
-    EXPECT_TRUE(StaysOpen(dialog, 250));
+    EXPECT_TRUE(KeysHandled(dialog));
     ASSERT_TRUE(PressKeys(dialog, "alt+F4"));
-    EXPECT_TRUE(StaysOpen(dialog, 250));
-    // The title bar's close box and the system menu's Close, and a plain
-    // close request.
+    EXPECT_TRUE(KeysHandled(dialog));
+    // The title bar's close box and the system menu's Close, a plain close
+    // request, and 実行, which cannot start a second update.
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_TRUE(StaysOpen(dialog, 250));
     PostMessageA(dialog, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(StaysOpen(dialog, 250));
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    EXPECT_TRUE(StaysOpen(dialog, 250));
-    // 実行 cannot start a second update.
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    Sleep(250);
-    EXPECT_EQ(ts::WaitForWindow(run.child.Pid(), "確認", 0), nullptr);
-
-    // The version box stays reachable.
+    // The version box stays reachable, and no confirmation came before it.
     PostMessageA(dialog, WM_SYSCOMMAND, 16, 0);
     HWND about = run.WaitBox(kAboutCaption);
     ASSERT_NE(about, nullptr);
+    EXPECT_EQ(CountWindows(run.child.Pid(), "確認"), 0);
+    EXPECT_TRUE(IsWindowVisible(dialog));
     ASSERT_TRUE(PressUntilGone(about, "Return"));
     EXPECT_FALSE(Enabled(dialog, IDOK));
     EXPECT_FALSE(Enabled(dialog, IDCANCEL));
 
-    // Nothing of the update has been logged yet: it was waiting all along.
+    // Nothing of the update has been logged yet: it was held all along.
     EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
-    hold.Release();
+    held.Release();
 
     HWND done = run.WaitBox("完了");
     ASSERT_NE(done, nullptr) << run.install.Log();
@@ -275,15 +290,20 @@ TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
     ASSERT_TRUE(PressUntilGone(about, "Return"));
     EXPECT_TRUE(IsWindowEnabled(dialog));
 
-    // Every command id from 16 to 31 opens it; 32 does not.
+    // Every command id from 16 to 31 opens it; 32 does not: after 32 and
+    // 16, one box is open.
     PostMessageA(dialog, WM_SYSCOMMAND, 31, 0);
     about = run.WaitBox(kAboutCaption);
     ASSERT_NE(about, nullptr);
     PostMessageA(about, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
     PostMessageA(dialog, WM_SYSCOMMAND, 32, 0);
-    Sleep(300);
-    EXPECT_EQ(ts::WaitForWindow(run.child.Pid(), kAboutCaption, 0), nullptr);
+    PostMessageA(dialog, WM_SYSCOMMAND, 16, 0);
+    about = run.WaitBox(kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(CountWindows(run.child.Pid(), kAboutCaption), 1);
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
 
     // Closing from the title bar while waiting is a cancel.
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -297,13 +317,23 @@ TEST(Dialog, TwoPostedRunCommandsOpenOneConfirmation) {
     ASSERT_NE(dialog, nullptr);
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    // Handled after both: by then the second has met the first's
+    // confirmation.
+    PostMessageA(dialog, WM_SYSCOMMAND, 16, 0);
+    HWND about = run.WaitBox(kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(CountWindows(run.child.Pid(), "確認"), 1);
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(ts::WaitForWindowGone(about, kWindowTimeout));
+    // The version box leaves the activation with the dialog below: the
+    // confirmation is activated again, as a click on it would.
     HWND box = run.WaitBox("確認");
     ASSERT_NE(box, nullptr);
-    ASSERT_TRUE(FocusSettles(box));
+    ASSERT_TRUE(FocusWindow(box));
     // No: the dialog is waiting again, and no second confirmation follows.
     ASSERT_TRUE(PressUntilGone(box, "Return"));
-    Sleep(300);
-    EXPECT_EQ(ts::WaitForWindow(run.child.Pid(), "確認", 0), nullptr);
+    EXPECT_TRUE(StillOpenAfterPosted(run));
+    EXPECT_EQ(CountWindows(run.child.Pid(), "確認"), 0);
     EXPECT_TRUE(Enabled(dialog, IDOK));
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
@@ -311,19 +341,17 @@ TEST(Dialog, TwoPostedRunCommandsOpenOneConfirmation) {
 
 TEST(Dialog, AnUpdateThatEndsUnderTheVersionBoxStillEndsTheProgram) {
     UpdateRun run("dialog-about-finish", 2);
-    ASSERT_NE(run.Start(), nullptr);
+    HeldUpdate held;
+    ASSERT_NE(run.Start(&held), nullptr);
     HWND box = OpenConfirmation(run);
     ASSERT_NE(box, nullptr);
-    HWND about = nullptr;
-    {
-        LogMutexHold hold;
-        ASSERT_TRUE(hold.Held());
-        ASSERT_TRUE(AnswerYes(box));
-        ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
-        PostMessageA(run.dialog, WM_SYSCOMMAND, 16, 0);
-        about = run.WaitBox(kAboutCaption);
-        ASSERT_NE(about, nullptr);
-    }
+    ASSERT_TRUE(AnswerYes(box));
+    ASSERT_TRUE(ts::WaitForWindowGone(box, kWindowTimeout));
+    ASSERT_TRUE(held.WaitHeld());
+    PostMessageA(run.dialog, WM_SYSCOMMAND, 16, 0);
+    HWND about = run.WaitBox(kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    held.Release();
     // The result closes the version box and is shown over the dialog.
     HWND done = run.WaitBox("完了");
     ASSERT_NE(done, nullptr) << run.install.Log();

@@ -2,7 +2,9 @@
 // layer (numbered from 1): UPDATE_STOP_AT_CALL=N ends the process just before
 // the N-th call, as a kill or a power cut would; UPDATE_FAIL_AT_CALL=N makes
 // it fail with "access denied"; UPDATE_FILL_AT_CALL=N fills the feature
-// folder's drive just before it and goes on. UPDATE_CALLS_FILE names a file
+// folder's drive just before it and goes on; UPDATE_HOLD_AT_CALL=N holds
+// the update just before it, after setting the event UPDATE_HOLD_NAME-held,
+// until the event UPDATE_HOLD_NAME-go is set. UPDATE_CALLS_FILE names a file
 // that receives the number of calls made, at the end.
 #include "FileLayer.h"
 #include "Globals.h"
@@ -20,6 +22,8 @@ namespace {
 int g_stopAt = 0;
 int g_failAt = 0;
 int g_fillAt = 0;
+int g_holdAt = 0;
+const char* g_holdName = nullptr;
 int g_calls = 0;
 const char* g_callsFile = nullptr;
 
@@ -45,6 +49,21 @@ bool OnCall(void*, DiskCall, const char*, const char*) {
         TerminateProcess(GetCurrentProcess(), 97);
     if (g_calls == g_fillAt)
         FillDrive();
+    if (g_calls == g_holdAt && g_holdName != nullptr) {
+        char name[MAX_PATH];
+        snprintf(name, sizeof name, "%s-held", g_holdName);
+        HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+        snprintf(name, sizeof name, "%s-go", g_holdName);
+        HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, name);
+        if (held != nullptr && go != nullptr) {
+            SetEvent(held);
+            WaitForSingleObject(go, INFINITE);
+        }
+        if (held != nullptr)
+            CloseHandle(held);
+        if (go != nullptr)
+            CloseHandle(go);
+    }
     if (g_calls == g_failAt) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -63,6 +82,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_stopAt = Number("UPDATE_STOP_AT_CALL");
     g_failAt = Number("UPDATE_FAIL_AT_CALL");
     g_fillAt = Number("UPDATE_FILL_AT_CALL");
+    g_holdAt = Number("UPDATE_HOLD_AT_CALL");
+    g_holdName = getenv("UPDATE_HOLD_NAME");
     g_callsFile = getenv("UPDATE_CALLS_FILE");
     SetDiskCallHook(OnCall, nullptr);
     const int status = WinApp::Run(instance);
