@@ -24,8 +24,8 @@ add_test(NAME programs_hardened
 add_test(NAME update_signed
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/sign_test.sh ${CMAKE_SOURCE_DIR}/scripts/sign.sh
           $<TARGET_FILE:Update> ${CMAKE_BINARY_DIR}/tests/signed)
-set_tests_properties(update_signed PROPERTIES FIXTURES_SETUP signed_update TIMEOUT 60)
-update_test(signed_run_test SOURCES signed_run_test.cpp LOCKS registry desktop log TIMEOUT 60)
+set_tests_properties(update_signed PROPERTIES FIXTURES_SETUP signed_update TIMEOUT 300)
+update_test(signed_run_test SOURCES signed_run_test.cpp LOCKS registry desktop log TIMEOUT 300)
 set_tests_properties(signed_run_test PROPERTIES FIXTURES_REQUIRED signed_update)
 
 # The build itself (configurations and builds of their own): once, in the
@@ -35,7 +35,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_CROSSCOMPILING_EMULATOR)
   add_test(NAME build_configure_errors
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/configure_errors.sh
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE})
-  set_tests_properties(build_configure_errors PROPERTIES TIMEOUT 120)
+  set_tests_properties(build_configure_errors PROPERTIES TIMEOUT 300)
   add_test(NAME build_incremental
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/incremental_build.sh
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE}

@@ -71,9 +71,9 @@ TEST(RunLock, FreeAfterAKilledOrAReleasingHolder) {
         EXPECT_TRUE(lock.Acquire(0));
         lock.Release();
         SetEvent(released.Get());
-        WaitForSingleObject(done.Get(), 10000);
+        WaitForSingleObject(done.Get(), ts::kHangMs);
     });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(released.Get(), 10000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(released.Get(), ts::kHangMs));
     {
         RunLock lock;
         EXPECT_TRUE(lock.Acquire(0));

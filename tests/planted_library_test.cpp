@@ -91,7 +91,7 @@ class PlantedLibraries : public ::testing::Test {
 TEST_F(PlantedLibraries, NoneLoadsInQuietMode) {
     ts::Child child;
     ASSERT_TRUE(Start(child, "/quiet")) << child.StartErrors();
-    EXPECT_EQ(0, child.Wait(60000)) << install_->Log();
+    EXPECT_EQ(0, child.Wait(ts::kHangMs)) << install_->Log();
     EXPECT_TRUE(ts::Exists(install_->featureFolder + "\\WSUS.txt"));
     EXPECT_EQ(std::vector<std::string>{}, Loaded());
 }
@@ -99,22 +99,22 @@ TEST_F(PlantedLibraries, NoneLoadsInQuietMode) {
 TEST_F(PlantedLibraries, NoneLoadsForTheDialogAndItsBoxes) {
     ts::Child child;
     ASSERT_TRUE(Start(child, "")) << child.StartErrors();
-    HWND dialog = ts::WaitForWindow(child.Pid(), dt::kMainCaption, 15000);
+    HWND dialog = ts::WaitForWindow(child.Pid(), dt::kMainCaption, ts::kHangMs);
     ASSERT_NE(dialog, nullptr);
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    HWND box = ts::WaitForWindow(child.Pid(), "確認", 15000);
+    HWND box = ts::WaitForWindow(child.Pid(), "確認", ts::kHangMs);
     ASSERT_NE(box, nullptr);
     PostMessageA(box, WM_COMMAND, IDNO, 0);
-    ASSERT_TRUE(ts::WaitForWindowGone(box, 15000));
+    ASSERT_TRUE(ts::WaitForWindowGone(box, ts::kHangMs));
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    EXPECT_EQ(4, child.Wait(15000));
+    EXPECT_EQ(4, child.Wait(ts::kHangMs));
 
     ts::Child help;
     ASSERT_TRUE(Start(help, "/?")) << help.StartErrors();
-    HWND helpBox = ts::WaitForWindow(help.Pid(), "Update", 15000);
+    HWND helpBox = ts::WaitForWindow(help.Pid(), "Update", ts::kHangMs);
     ASSERT_NE(helpBox, nullptr);
     PostMessageA(helpBox, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(0, help.Wait(15000));
+    EXPECT_EQ(0, help.Wait(ts::kHangMs));
     EXPECT_EQ(std::vector<std::string>{}, Loaded());
 }
 

@@ -13,11 +13,11 @@ TEST(SignedUpdate, StartsAndRefusesWithoutTheProduct) {
     ts::Child child;
     ASSERT_TRUE(child.Start("\"" + ts::BuildFile("tests/signed/Update.exe") + "\"",
                             {"TMP=" + tmp, "TEMP=" + tmp}));
-    HWND box = ts::WaitForWindow(child.Pid(), "エラー", 20000);
+    HWND box = ts::WaitForWindow(child.Pid(), "エラー", ts::kHangMs);
     ASSERT_NE(nullptr, box);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    EXPECT_EQ(kExitNotRecognised, child.Wait(20000));
+    EXPECT_EQ(kExitNotRecognised, child.Wait(ts::kHangMs));
     EXPECT_NE(std::string::npos, ts::ReadBytes(tmp + "\\Update_Log.txt").find("動作モード 0 ."));
 }
 

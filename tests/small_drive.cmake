@@ -10,8 +10,8 @@ if(UPDATE_WINEPREFIX)
   add_test(NAME small_drive_down
     COMMAND ${_small_drive} down "${UPDATE_WINEPREFIX}" "${UPDATE_SMALL_DRIVE_DIR}" 4096)
   set_tests_properties(small_drive_up PROPERTIES
-    FIXTURES_SETUP small_drive RESOURCE_LOCK small_drive TIMEOUT 30
+    FIXTURES_SETUP small_drive RESOURCE_LOCK small_drive TIMEOUT 120
     SKIP_REGULAR_EXPRESSION "small drive: SKIPPED:")
   set_tests_properties(small_drive_down PROPERTIES
-    FIXTURES_CLEANUP small_drive RESOURCE_LOCK small_drive TIMEOUT 30)
+    FIXTURES_CLEANUP small_drive RESOURCE_LOCK small_drive TIMEOUT 120)
 endif()

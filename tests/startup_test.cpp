@@ -176,7 +176,7 @@ class StartupRunTest : public ModeTest {
         ts::Child child;
         ASSERT_TRUE(child.Start("\"" + ts::BuildFile("Update/Update.exe") + "\"",
                                 {"TMP=" + tempFolder, "TEMP=" + tempFolder}));
-        HWND box = ts::WaitForWindow(child.Pid(), "エラー", 20000);
+        HWND box = ts::WaitForWindow(child.Pid(), "エラー", ts::kHangMs);
         ASSERT_NE(nullptr, box);
         char cls[64];
         GetClassNameA(box, cls, sizeof cls);
@@ -190,7 +190,7 @@ class StartupRunTest : public ModeTest {
         EXPECT_EQ(nullptr, GetDlgItem(box, IDCANCEL));
         EXPECT_EQ(nullptr, GetDlgItem(box, IDYES));
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
-        EXPECT_EQ(exitCode, child.Wait(20000));
+        EXPECT_EQ(exitCode, child.Wait(ts::kHangMs));
     }
     std::string LogMessages(const std::string& tempFolder) {
         std::string text;

@@ -6,12 +6,12 @@ set_source_files_properties(${_update_payload_rc} PROPERTIES
   OBJECT_DEPENDS "${_update_payload_archives}")
 
 update_test(update_payload_test SOURCES update_payload_test.cpp ${_update_payload_rc}
-  TIMEOUT 120)
+  TIMEOUT 300)
 add_dependencies(update_payload_test update_payload Update)
 
 # Writes the log, so it waits for the test that holds the log mutex.
 update_test(update_worker_test SOURCES update_worker_test.cpp ${_update_payload_rc}
-  LOCKS log LABELS system TIMEOUT 240)
+  LOCKS log LABELS system TIMEOUT 300)
 add_dependencies(update_worker_test update_payload)
 
 # Faults at every call of the file layer: a sample by default, all of them
@@ -43,7 +43,7 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
             ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:fpack> ${_update_extra}
             ${_update_time} "${UPDATE_PAYLOAD_READONLY}"
             ${_update_payload_dirs} ${_update_payload_archives})
-  set_tests_properties(update_reproducible_archives PROPERTIES TIMEOUT 120)
+  set_tests_properties(update_reproducible_archives PROPERTIES TIMEOUT 300)
   # ...and a second build folder gives the same Update.exe (a build of its own).
   add_test(NAME update_reproducible_build
     COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/update_reproducible.sh build

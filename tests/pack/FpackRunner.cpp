@@ -141,7 +141,7 @@ Result Fpack(const std::string& arguments, const RunOptions& run) {
         return result;
     }
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(pi.hProcess, ts::kHangMs) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 99);
         return result;
     }

@@ -336,30 +336,36 @@ int MessageBoxIconKind(HWND box) {
         return 0;
     RECT r;
     GetWindowRect(icon, &r);
-    Sleep(200); // let the box finish painting
-    HDC screen = GetDC(nullptr);
-    std::vector<COLORREF> shown(32 * 32);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 32; ++x)
-            shown[y * 32 + x] = GetPixel(screen, r.left + x, r.top + y);
-    ReleaseDC(nullptr, screen);
-    COLORREF background = shown[0];
-
     const LPCSTR ids[] = {IDI_HAND, IDI_QUESTION, IDI_EXCLAMATION, IDI_ASTERISK};
-    int best = 0;
-    long bestDiff = 32 * 32 + 1;
-    for (LPCSTR id : ids) {
-        std::vector<COLORREF> ref = RenderIcon(id, background);
-        long diff = 0;
-        for (size_t i = 0; i < ref.size(); ++i)
-            diff += ref[i] != shown[i];
-        if (diff < bestDiff) {
-            bestDiff = diff;
-            best = static_cast<int>(reinterpret_cast<INT_PTR>(id));
-        }
-    }
-    // Demand a near-exact match, so that no icon at all is not taken for one.
-    return bestDiff < 32 ? best : 0;
+    int found = 0;
+    // The box paints in its own time: painted again and read until one of
+    // the icons shows.
+    WaitUntil(
+        [&] {
+            RedrawWindow(icon, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+            HDC screen = GetDC(nullptr);
+            std::vector<COLORREF> shown(32 * 32);
+            for (int y = 0; y < 32; ++y)
+                for (int x = 0; x < 32; ++x)
+                    shown[y * 32 + x] = GetPixel(screen, r.left + x, r.top + y);
+            ReleaseDC(nullptr, screen);
+            const COLORREF background = shown[0];
+            for (LPCSTR id : ids) {
+                std::vector<COLORREF> ref = RenderIcon(id, background);
+                long diff = 0;
+                for (size_t i = 0; i < ref.size(); ++i)
+                    diff += ref[i] != shown[i];
+                // A near-exact match, so that no icon at all is not taken
+                // for one.
+                if (diff < 32) {
+                    found = static_cast<int>(reinterpret_cast<INT_PTR>(id));
+                    return true;
+                }
+            }
+            return false;
+        },
+        kHangMs);
+    return found;
 }
 
 namespace {
@@ -399,14 +405,14 @@ bool MakeUnixSymlink(const std::string& target, const std::string& link) {
     Child ln;
     return !from.empty() && !to.empty() &&
            ln.Start("Z:\\bin\\ln -s \"" + from + "\" \"" + to + "\"") &&
-           WaitUntil([&] { return Listed(link); }, 10000);
+           WaitUntil([&] { return Listed(link); }, kHangMs);
 }
 
 bool RemoveUnixSymlink(const std::string& link) {
     const std::string name = UnixName(link);
     Child rm;
     return !name.empty() && rm.Start("Z:\\bin\\rm -f \"" + name + "\"") &&
-           WaitUntil([&] { return !Listed(link); }, 10000);
+           WaitUntil([&] { return !Listed(link); }, kHangMs);
 }
 
 // ---- the small drive ----

@@ -72,6 +72,11 @@ class Child {
     std::string errors_;
 };
 
+// How long a wait for a state may take before the test counts as hung. It
+// ends a test that would wait for ever and is never part of a verdict: a
+// busy machine may take long for anything.
+constexpr DWORD kHangMs = 180000;
+
 // Polls until done() says yes or timeoutMs has passed; done()'s last answer.
 template <typename Done> bool WaitUntil(Done done, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
