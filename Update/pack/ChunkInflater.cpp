@@ -12,7 +12,7 @@ ChunkInflater::~ChunkInflater() {
 bool ChunkInflater::Inflate(const void* data, uint32_t dataLength, uint32_t originalLength,
                             PieceSink sink, void* context) {
     if (!piece_.IsValid()) {
-        piece_.Reset(malloc(kFpInflatePieceSize));
+        piece_.Attach(malloc(kFpInflatePieceSize));
         if (!piece_.IsValid())
             return false;
     }
@@ -48,34 +48,4 @@ bool ChunkInflater::Inflate(const void* data, uint32_t dataLength, uint32_t orig
         if (status != Z_OK)
             return false;
     }
-}
-
-namespace {
-
-struct BlockCursor {
-    char* at;
-    uint32_t left;
-};
-
-bool CopyIntoBlock(void* context, const char* piece, uint32_t length) {
-    BlockCursor* cursor = static_cast<BlockCursor*>(context);
-    if (length > cursor->left)
-        return false;
-    memcpy(cursor->at, piece, length);
-    cursor->at += length;
-    cursor->left -= length;
-    return true;
-}
-
-} // namespace
-
-char* InflateChunk(const void* data, uint32_t dataLength, uint32_t originalLength) {
-    HeapBlock block = HeapBlock::Zeroed(originalLength);
-    if (!block.IsValid())
-        return nullptr;
-    ChunkInflater inflater;
-    BlockCursor cursor = {block.Bytes(), originalLength};
-    if (!inflater.Inflate(data, dataLength, originalLength, CopyIntoBlock, &cursor))
-        return nullptr;
-    return static_cast<char*>(block.Detach());
 }

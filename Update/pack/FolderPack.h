@@ -26,7 +26,9 @@ typedef int (*ProgressCallback)(int32_t item, int32_t itemCount, uint64_t bytesD
                                 uint64_t bytesTotal);
 
 // Unpacks the archive file into destinationFolder. Either callback may be
-// null. Returns 0 or a negative code from the table above.
+// null. Returns 0 or a negative code from the table above. Called by the
+// unpacker's benchmark and tests; the update and fpack x unpack through
+// ExtractFolderPackFrom.
 int ExtractFolderPack(const char* destinationFolder, const char* archivePath,
                       OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
 
@@ -78,6 +80,8 @@ constexpr size_t kFpPathBufferSize = 4096;
 // An overwrite callback's Yes.
 constexpr int kFpAnswerYes = 6;
 
+// The plain call's steps, kept for callers of that interface (the tests):
+// the update and fpack x go through ExtractFolderPackFrom.
 // Walks an archive open for reading at its start. -1 for no handle.
 int ExtractFolderPackHandle(const char* destinationFolder, HANDLE archive,
                             OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
@@ -86,11 +90,6 @@ int ExtractFolderRecord(HANDLE archive, const char* destinationFolder);
 // One FILE record whose tag has just been read, with its chunks.
 int ExtractFileRecord(HANDLE archive, const char* destinationFolder,
                       OverwriteCallback overwriteCallback, ProgressCallback progressCallback);
-// Inflates one compressed chunk into a malloc'd block of exactly
-// originalLength bytes (at least 1 byte allocated); null when the stream is
-// damaged or yields more or fewer bytes. The caller frees the block. The
-// unpacker itself holds no whole chunk: it inflates in pieces (ChunkInflater).
-char* InflateChunk(const void* data, uint32_t dataLength, uint32_t originalLength);
 
 // The file that an existing target's new content is written to, beside the
 // target, before it replaces it. No record may name it, so it never meets an
@@ -104,7 +103,7 @@ constexpr size_t kFpMaxNameLength = kFpPathBufferSize - 2;
 // count 255 UTF-16 units; every character of code page 932 is one).
 constexpr size_t kFpMaxComponentCharacters = 255;
 
-// 1 when the unpacker takes a record name, 0 when it refuses it (with -9,
+// Whether the unpacker takes a record name: false when it refuses it (with -9,
 // before anything of the record is made), wherever it unpacks (a name that
 // fits no destination is refused; one that is too long only for a deep
 // destination is refused there). The name is split into components at
@@ -122,4 +121,4 @@ constexpr size_t kFpMaxComponentCharacters = 255;
 //   a device name in any letter case: CON, PRN, AUX, NUL, COM0-COM9,
 //   LPT0-LPT9, CONIN$, CONOUT$;
 // - a component equal to kFpNewFileName in any letter case.
-int IsSafeRecordName(const char* name);
+bool IsSafeRecordName(const char* name);

@@ -120,36 +120,36 @@ bool ArchiveReader::Skip(DWORD length) {
     return SetFilePointerEx(archive_, distance, nullptr, FILE_CURRENT) != FALSE;
 }
 
-int IsSafeRecordName(const char* name) {
+bool IsSafeRecordName(const char* name) {
     if (name == nullptr)
-        return 0;
+        return false;
     const size_t length = strnlen(name, kFpMaxNameLength + 1);
     if (length == 0 || length > kFpMaxNameLength)
-        return 0;
+        return false;
     size_t component = 0;
     for (size_t i = 0; i < length;) {
         const size_t n = MbcsCharLength(name, length, i);
         const unsigned char c = static_cast<unsigned char>(name[i]);
         if (n == 1) {
             if (MbcsIsLeadByte(c) || IsRefusedByte(c))
-                return 0;
+                return false;
             if (c == '\\') {
                 if (!IsAcceptedComponent(name + component, i - component))
-                    return 0;
+                    return false;
                 component = i + 1;
             }
         }
         i += n;
     }
-    return IsAcceptedComponent(name + component, length - component) ? 1 : 0;
+    return IsAcceptedComponent(name + component, length - component);
 }
 
-int BuildDestinationPrefix(const char* destinationFolder, char* prefix) {
+bool BuildDestinationPrefix(const char* destinationFolder, char* prefix) {
     if (destinationFolder == nullptr)
-        return 0;
+        return false;
     const size_t length = strnlen(destinationFolder, kFpPathBufferSize);
     if (length >= kFpPathBufferSize)
-        return 0;
+        return false;
     memcpy(prefix, destinationFolder, length + 1);
     return AppendBackslash(prefix, kFpPathBufferSize);
 }
@@ -193,7 +193,7 @@ int ReadRecordHead(ArchiveReader& reader, RecordKind kind, char* target, size_t 
 bool IsSafeTarget(const char* target, size_t prefixLength) {
     // The whole target ends within the buffer and its name stays inside.
     return strnlen(target, kFpPathBufferSize) < kFpPathBufferSize &&
-           IsSafeRecordName(target + prefixLength) != 0;
+           IsSafeRecordName(target + prefixLength);
 }
 
 int ReadChunkHead(ArchiveReader& reader, uint32_t& dataLength, uint32_t& originalLength) {
@@ -321,7 +321,7 @@ int WalkOneRecord(ArchiveReader& reader, RecordKind kind, const char* destinatio
 
 int ReadChunkData(ArchiveReader& reader, HeapBlock& buffer, uint32_t dataLength) {
     if (!buffer.IsValid()) {
-        buffer.Reset(malloc(kFpMaxChunkData));
+        buffer.Attach(malloc(kFpMaxChunkData));
         if (!buffer.IsValid())
             return kFpNoMemory;
     }

@@ -41,8 +41,8 @@ class ArchiveReader {
 };
 
 // The destination prefix: destinationFolder with one backslash at its end,
-// in a buffer of kFpPathBufferSize bytes. 0 when it does not fit.
-int BuildDestinationPrefix(const char* destinationFolder, char* prefix);
+// in a buffer of kFpPathBufferSize bytes; false when it does not fit.
+bool BuildDestinationPrefix(const char* destinationFolder, char* prefix);
 
 // The signature block and the record count: 0, -8 or -9.
 int ReadArchiveHeader(ArchiveReader& reader, int32_t& recordCount);

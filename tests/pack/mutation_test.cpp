@@ -8,9 +8,9 @@
 #include "Owners.h"
 #include "PackTestUtil.h"
 #include "TestSupport.h"
-#include "pack/FolderPack.h"
-#include "pack/FolderPackReader.h"
-#include "pack/FolderPackWriter.h"
+#include "FolderPack.h"
+#include "FolderPackReader.h"
+#include "FolderPackWriter.h"
 
 #include <psapi.h>
 #include <stdlib.h>

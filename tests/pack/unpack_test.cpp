@@ -8,8 +8,8 @@
 #include "Owners.h"
 #include "PackTestUtil.h"
 #include "TestSupport.h"
-#include "pack/FolderPack.h"
-#include "pack/FolderPackWriter.h"
+#include "FolderPack.h"
+#include "FolderPackWriter.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -768,7 +768,7 @@ TEST_F(Unpack, RefusedNamesMakeNothingAtEveryDepth) {
     while (deep.size() < 300)
         deep += "\\" + std::string(40, 'd');
     for (const std::string& name : refused) {
-        EXPECT_EQ(0, IsSafeRecordName(name.c_str())) << name;
+        EXPECT_FALSE(IsSafeRecordName(name.c_str())) << name;
         for (const std::string& dest : {dest_, deep}) {
             for (const bool file : {true, false}) {
                 const std::string record =
@@ -810,7 +810,7 @@ TEST_F(Unpack, AcceptedNamesGiveTheSameFilesAtEveryDepth) {
     std::vector<std::string> expected = {"d\\", "d\\.e\\", "ポ\\", "表\\"};
     std::string archive = Header(static_cast<int32_t>(sizeof accepted / sizeof *accepted));
     for (const std::string& name : accepted) {
-        EXPECT_EQ(1, IsSafeRecordName(name.c_str())) << name;
+        EXPECT_TRUE(IsSafeRecordName(name.c_str())) << name;
         archive += FileRecord(name, name);
         expected.push_back(name);
     }
@@ -855,13 +855,13 @@ TEST(RecordNames, LongestNameThatSomeDestinationTakes) {
         name += std::string(99, 'n') + "\\";
     name.resize(kFpMaxNameLength);
     name.back() = 'n';
-    EXPECT_EQ(1, IsSafeRecordName(name.c_str()));
-    EXPECT_EQ(0, IsSafeRecordName((name + "n").c_str()));
+    EXPECT_TRUE(IsSafeRecordName(name.c_str()));
+    EXPECT_FALSE(IsSafeRecordName((name + "n").c_str()));
     // A double-byte character whose trail byte would pass the limit.
     name.resize(kFpMaxNameLength - 1);
-    EXPECT_EQ(0, IsSafeRecordName((name + "\x94").c_str()));
-    EXPECT_EQ(1, IsSafeRecordName((name.substr(0, name.size() - 1) + "能").c_str()));
-    EXPECT_EQ(0, IsSafeRecordName(nullptr));
+    EXPECT_FALSE(IsSafeRecordName((name + "\x94").c_str()));
+    EXPECT_TRUE(IsSafeRecordName((name.substr(0, name.size() - 1) + "能").c_str()));
+    EXPECT_FALSE(IsSafeRecordName(nullptr));
 }
 
 TEST_F(Unpack, PathsThatDoNotFitTheBufferAreRefused) {

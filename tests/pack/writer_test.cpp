@@ -4,8 +4,8 @@
 
 #include "PackTestUtil.h"
 #include "TestSupport.h"
-#include "pack/FolderPackReader.h"
-#include "pack/FolderPackWriter.h"
+#include "FolderPackReader.h"
+#include "FolderPackWriter.h"
 
 #include <string>
 #include <vector>

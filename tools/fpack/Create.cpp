@@ -8,10 +8,12 @@
 #include "LongPath.h"
 #include "Messages.h"
 #include "Owners.h"
+#include "PathHelpers.h"
 #include "Paths.h"
 #include "Progress.h"
-#include "pack/FolderPack.h"
-#include "pack/FolderPackWriter.h"
+#include "Text.h"
+#include "FolderPack.h"
+#include "FolderPackWriter.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -104,15 +106,6 @@ bool ReadSourceDateEpoch(TimePolicy& policy, std::string& value) {
     return true;
 }
 
-bool ToAnsiName(const wchar_t* wide, std::string& name) {
-    char text[MAX_PATH * 2 + 1];
-    BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text, sizeof text,
-                                      nullptr, &lossy);
-    name.assign(text, n > 0 ? n - 1 : 0);
-    return n > 0 && !lossy;
-}
-
 // Adds the folder's entries in byte order of their names, each folder after
 // its own contents, so that unpacking stamps it last. False when a folder
 // cannot be read; names that cannot be packed are counted and reported.
@@ -121,7 +114,7 @@ bool Collect(Source& source, const std::string& relative) {
     const std::string shownFolder =
         relative.empty() ? PrintableName(source.shown) : source.Shown(relative);
     std::wstring pattern;
-    if (!WideLongForm(JoinPath(folder, "*"), pattern)) {
+    if (!LongFormWide(JoinPath(folder, "*").c_str(), pattern)) {
         Complain("%s: cannot read the folder: %s", shownFolder.c_str(),
                  SystemReason(ERROR_FILENAME_EXCED_RANGE).c_str());
         return false;
@@ -142,7 +135,8 @@ bool Collect(Source& source, const std::string& relative) {
         if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
             continue;
         std::string leaf;
-        const bool representable = ToAnsiName(found.cFileName, leaf);
+        const bool representable =
+            FromWide(found.cFileName, wcslen(found.cFileName), leaf, CP_ACP, Conversion::kStrict);
         Entry e;
         e.name = relative.empty() ? leaf : relative + "\\" + leaf;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -199,7 +193,7 @@ bool Collect(Source& source, const std::string& relative) {
 
 std::wstring LeafOf(const std::string& absolute) {
     std::wstring wide;
-    if (!WideLongForm(absolute, wide))
+    if (!LongFormWide(absolute.c_str(), wide))
         return L"";
     return wide.substr(wide.rfind(L'\\') + 1);
 }
@@ -228,7 +222,7 @@ void LeaveOut(Source& source, const std::string& absolute) {
 class GrowthEstimate {
   public:
     GrowthEstimate(const Progress& progress, const std::string& partial)
-        : active_(progress.Showing() && WideLongForm(partial, partial_)) {
+        : active_(progress.Showing() && LongFormWide(partial.c_str(), partial_)) {
         InitializeCriticalSection(&lock_);
     }
     ~GrowthEstimate() { DeleteCriticalSection(&lock_); }
@@ -387,10 +381,9 @@ int CreateCommand(const Options& options) {
 
     Source source;
     source.shown = sourceArgument;
-    DWORD error = 0;
-    if (!AbsolutePath(sourceArgument, source.root, error)) {
+    if (!AbsolutePath(sourceArgument, source.root)) {
         Complain("%s: cannot read the folder: %s", PrintableName(source.shown).c_str(),
-                 SystemReason(error).c_str());
+                 SystemReason(GetLastError()).c_str());
         return kExitSourceUnreadable;
     }
     const DWORD rootAttributes = GetFileAttributesLong(source.root.c_str());
@@ -402,9 +395,9 @@ int CreateCommand(const Options& options) {
         return kExitSourceUnreadable;
     }
     std::string archive;
-    if (!AbsolutePath(archiveArgument, archive, error)) {
+    if (!AbsolutePath(archiveArgument, archive)) {
         Complain("%s: cannot create the archive: %s", shownArchive.c_str(),
-                 SystemReason(error).c_str());
+                 SystemReason(GetLastError()).c_str());
         return kExitArchiveUnwritable;
     }
     if (!Collect(source, ""))

@@ -6,10 +6,11 @@
 #include "LongPath.h"
 #include "Messages.h"
 #include "Owners.h"
+#include "PathHelpers.h"
 #include "Paths.h"
 #include "Progress.h"
 #include "Walk.h"
-#include "pack/FolderPack.h"
+#include "FolderPack.h"
 
 #include <string.h>
 #include <string>
@@ -50,10 +51,10 @@ int ExtractCommand(const Options& options) {
     const char* archiveArgument = options.operands[0];
     const char* destinationArgument = options.operands[1];
     std::string archive, destination;
-    DWORD error = 0;
-    if (!AbsolutePath(archiveArgument, archive, error))
-        return ReportOpenFailure(archiveArgument, error);
-    if (!AbsolutePath(destinationArgument, destination, error)) {
+    if (!AbsolutePath(archiveArgument, archive))
+        return ReportOpenFailure(archiveArgument, GetLastError());
+    if (!AbsolutePath(destinationArgument, destination)) {
+        const DWORD error = GetLastError();
         Complain("%s: error %d: the destination folder cannot be used: %s",
                  PrintableName(destinationArgument, strlen(destinationArgument)).c_str(),
                  kFpCreateFailed, SystemReason(error).c_str());
@@ -62,6 +63,7 @@ int ExtractCommand(const Options& options) {
     // Opened here rather than by the unpacker, which would create a missing
     // archive as an empty file.
     UniqueHandle file;
+    DWORD error = 0;
     if (!OpenArchive(archive, file, error))
         return ReportOpenFailure(archiveArgument, error);
 

@@ -5,6 +5,7 @@
 #include "Fpack.h"
 #include "LongPath.h"
 #include "Messages.h"
+#include "PathHelpers.h"
 #include "Paths.h"
 #include "Progress.h"
 #include "Walk.h"
@@ -169,7 +170,9 @@ int ListCommand(const Options& options) {
     std::string archive;
     DWORD error = 0;
     UniqueHandle file;
-    if (!AbsolutePath(archiveArgument, archive, error) || !OpenArchive(archive, file, error))
+    if (!AbsolutePath(archiveArgument, archive))
+        return ReportOpenFailure(archiveArgument, GetLastError());
+    if (!OpenArchive(archive, file, error))
         return ReportOpenFailure(archiveArgument, error);
     HeapBlock readAhead(malloc(kFpReadAheadSize));
     ArchiveReader reader(file.Get(), readAhead.Bytes(), kFpReadAheadSize);
@@ -199,9 +202,9 @@ int ListCommand(const Options& options) {
 int TestCommand(const Options& options) {
     const char* archiveArgument = options.operands[0];
     std::string archive;
+    if (!AbsolutePath(archiveArgument, archive))
+        return ReportOpenFailure(archiveArgument, GetLastError());
     DWORD error = 0;
-    if (!AbsolutePath(archiveArgument, archive, error))
-        return ReportOpenFailure(archiveArgument, error);
     UniqueHandle file;
     if (!OpenArchive(archive, file, error))
         return ReportOpenFailure(archiveArgument, error);

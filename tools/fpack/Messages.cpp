@@ -2,7 +2,8 @@
 
 #include "ErrorText.h"
 
-#include "pack/FolderPack.h"
+#include "FolderPack.h"
+#include "Text.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -23,8 +24,8 @@ bool IsTrailByte(unsigned char c) {
 // Whether the bytes are one character that the code page defines. Without
 // the code page on the system, the byte ranges alone decide.
 bool Decodes(const char* bytes, int length) {
-    wchar_t wide[2];
-    if (MultiByteToWideChar(kArchiveCodePage, MB_ERR_INVALID_CHARS, bytes, length, wide, 2) > 0)
+    std::wstring wide;
+    if (ToWide(bytes, static_cast<size_t>(length), wide, kArchiveCodePage, Conversion::kStrict))
         return true;
     return GetLastError() == ERROR_INVALID_PARAMETER;
 }

@@ -1,26 +1,15 @@
-// Paths of fpack's arguments: resolved against the current folder, at any
-// length, and shown to the user as the user spelled them.
+// Paths of fpack's files: joined, compared and told apart, at any length.
+// Arguments are made absolute by AbsolutePath (PathHelpers.h).
 #pragma once
 
 #include <windows.h>
 #include <string>
-
-// The absolute form of a path argument, resolved the way the platform does
-// ("." and "..", slashes, drive-relative forms, an extended-length prefix),
-// with no trailing backslash unless it is a drive's root. Works beyond 260
-// bytes. False with the platform's error code when it cannot be resolved or
-// does not come back into the ANSI code page.
-bool AbsolutePath(const char* argument, std::string& absolute, DWORD& error);
 
 // Whether the path ends in a backslash or a slash (not in a double-byte
 // character whose second byte is 0x5C).
 bool EndsWithSeparator(const std::string& path);
 // folder + "\" + name, without doubling a separator that ends the folder.
 std::string JoinPath(const std::string& folder, const std::string& name);
-
-// The extended-length wide form (\\?\C:\... or \\?\UNC\...) of an absolute
-// path, for the wide calls. False when it cannot be converted.
-bool WideLongForm(const std::string& absolute, std::wstring& wide);
 
 // Which file an open handle is: volume and file index.
 struct FileIdentity {

@@ -11,19 +11,6 @@ constexpr DWORD kRedrawMs = 200;
 constexpr DWORD kRateAfterMs = 500;
 constexpr DWORD kTickMs = 250;
 
-class Lock {
-  public:
-    explicit Lock(CRITICAL_SECTION& section) : section_(section) {
-        EnterCriticalSection(&section_);
-    }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-  private:
-    CRITICAL_SECTION& section_;
-};
-
 double MiB(uint64_t bytes) {
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
@@ -31,7 +18,6 @@ double MiB(uint64_t bytes) {
 } // namespace
 
 Progress::Progress(const char* label, Verbosity verbosity) : label_(label) {
-    InitializeCriticalSection(&lock_);
     if (verbosity == Verbosity::Quiet)
         return;
     // A console, not a file, a pipe or the NUL device.
@@ -45,11 +31,10 @@ Progress::Progress(const char* label, Verbosity verbosity) : label_(label) {
 
 Progress::~Progress() {
     End();
-    DeleteCriticalSection(&lock_);
 }
 
 void Progress::Start(uint64_t totalBytes) {
-    Lock lock(lock_);
+    Entered entered(lock_);
     if (!wanted_ || totalBytes <= kProgressThreshold)
         return;
     total_ = totalBytes;
@@ -60,7 +45,7 @@ void Progress::Start(uint64_t totalBytes) {
 }
 
 void Progress::Set(uint64_t doneBytes) {
-    Lock lock(lock_);
+    Entered entered(lock_);
     if (!showing_)
         return;
     done_ = doneBytes < total_ ? doneBytes : total_;
@@ -70,7 +55,7 @@ void Progress::Set(uint64_t doneBytes) {
 }
 
 void Progress::End() {
-    Lock lock(lock_);
+    Entered entered(lock_);
     if (!showing_)
         return;
     Draw(GetTickCount());

@@ -4,6 +4,8 @@
 
 #include "Owners.h"
 
+#include "Thread.h"
+
 #include <windows.h>
 #include <stdint.h>
 
@@ -41,7 +43,7 @@ class Progress {
     bool wanted_ = false;
     bool showing_ = false;
     HANDLE console_ = nullptr;
-    CRITICAL_SECTION lock_;
+    CriticalSection lock_;
     uint64_t total_ = 0;
     uint64_t done_ = 0;
     DWORD started_ = 0;

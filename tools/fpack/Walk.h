@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Owners.h"
-#include "pack/FolderPackReader.h"
+#include "FolderPackReader.h"
 
 #include <windows.h>
 #include <stdint.h>

@@ -6,10 +6,11 @@
 // Case a: four files of 64 MiB, two compressible and two not.
 // Case b: 20,000 files of 0 to 8 KiB in 100 folders (200 each, grouped).
 // Usage: see kUsage below, or fpack_bench --help.
-#include "pack/FolderPack.h"
-#include "pack/FolderPackWriter.h"
+#include "FolderPack.h"
+#include "FolderPackWriter.h"
 #include "LongPath.h"
 #include "Owners.h"
+#include "Text.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -80,14 +81,8 @@ void FillRandom(std::string& s, size_t n, unsigned seed) {
 
 bool RemoveTree(const std::string& path) {
     std::wstring wide;
-    {
-        std::vector<char> text(kLongFormBytes);
-        std::vector<wchar_t> w(kLongFormWideUnits);
-        if (!BuildLongFormText(path.c_str(), text.data(), text.size()) ||
-            !MultiByteToWideChar(CP_ACP, 0, text.data(), -1, w.data(), (int)w.size()))
-            return false;
-        wide = w.data();
-    }
+    if (!LongFormWide(path.c_str(), wide))
+        return false;
     const DWORD a = GetFileAttributesW(wide.c_str());
     if (a == INVALID_FILE_ATTRIBUTES)
         return true;
@@ -100,8 +95,8 @@ bool RemoveTree(const std::string& path) {
         do {
             if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0)
                 continue;
-            char name[MAX_PATH * 2];
-            WideCharToMultiByte(CP_ACP, 0, fd.cFileName, -1, name, sizeof name, nullptr, nullptr);
+            std::string name;
+            FromWide(fd.cFileName, wcslen(fd.cFileName), name);
             RemoveTree(path + "\\" + name);
         } while (FindNextFileW(find.Get(), &fd));
     }

@@ -3,6 +3,7 @@
 #include "LongPath.h"
 #include "Mbcs.h"
 #include "Owners.h"
+#include "Text.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -65,31 +66,13 @@ bool EndsWithNoCase(const std::string& name, const char* suffix) {
     return true;
 }
 
-bool ToWide(const std::string& text, std::wstring& wide) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 0)
-        return false;
-    wide.assign(static_cast<size_t>(n), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n) != n)
-        return false;
-    wide.resize(static_cast<size_t>(n) - 1);
-    return true;
-}
-
 // A file name in the ANSI code page; characters it lacks become '?', and
 // lossy says so.
 std::string ToAnsi(const wchar_t* wide, bool& lossy) {
-    BOOL defaulted = FALSE;
-    const int n =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) {
-        lossy = true;
-        return std::string();
-    }
-    std::string text(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, &text[0], n, nullptr, &defaulted);
-    text.resize(static_cast<size_t>(n) - 1);
-    lossy = defaulted != FALSE;
+    std::string text;
+    lossy = !FromWide(wide, wcslen(wide), text, CP_ACP, Conversion::kStrict);
+    if (lossy)
+        FromWide(wide, wcslen(wide), text);
     return text;
 }
 
@@ -183,10 +166,8 @@ int CompareStatus(const Row& a, const Row& b) {
 } // namespace
 
 bool ListMachines(const std::string& folder, std::vector<Machine>& machines, DWORD& error) {
-    std::vector<char> pattern(kLongFormBytes);
     std::wstring wide;
-    if (!BuildLongFormText(Join(folder, "*").c_str(), pattern.data(), pattern.size()) ||
-        !ToWide(pattern.data(), wide)) {
+    if (!LongFormWide(Join(folder, "*").c_str(), wide)) {
         error = ERROR_FILENAME_EXCED_RANGE;
         return false;
     }

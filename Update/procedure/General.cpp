@@ -1,0 +1,469 @@
+// The update procedure: what an interrupted run left is removed, everything
+// the plan touches is checked, then each step of the plan runs in turn, the
+// marker last. Each kind of step is one row of kStepKinds: what it checks
+// before the first change and what it then does, over the same paths.
+#include "General.h"
+
+#include "ErrorText.h"
+#include "FileLayer.h"
+#include "FolderPack.h"
+#include "GeneratedFiles.h"
+#include "Log.h"
+#include "LongPath.h"
+#include "Payload.h"
+#include "SystemLibrary.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <vector>
+
+namespace {
+
+// A step's files, joined to their folders once, for the check and the step.
+struct StepPaths {
+    const char* tooLong = nullptr; // the name that did not fit after its folder
+    char target[kPathBufferSize] = "";
+    char source[kPathBufferSize] = "";
+    char work[kPathBufferSize] = ""; // the target's work name, where the kind writes one
+};
+
+// One update under way: what it works on, and what the check found that
+// its steps then use.
+struct Run {
+    UpdateTarget target;
+    HostNameLookup hostName = nullptr;
+    Plan plan = {nullptr, 0};
+    std::vector<StepPaths> paths; // one per step of the plan
+    const void* archive = nullptr;
+    DWORD archiveSize = 0;
+    PayloadMembers members;
+    ShareLookup share;
+};
+
+// "<file> <what> : <the system's text> ." for the last error; false.
+bool LogFailure(const char* path, const char* what) {
+    ErrorText reason(GetLastError());
+    WRITE_LOG("%s %s : %s .", path, what, reason.text);
+    return false;
+}
+
+bool Exists(const char* path) {
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The records of the share and the server, as the update found them; false
+// (after the record that says why) when the update cannot go on.
+bool LogShare(const ShareLookup& share) {
+    WRITE_LOG("TLX共有フォルダ %s .", share.tlxShare);
+    if (share.noneNamed)
+        WRITE_LOG("救済措置失敗.");
+    switch (share.outcome) {
+    case ShareOutcome::kFound:
+        break;
+    case ShareOutcome::kNoShare:
+        return false;
+    case ShareOutcome::kNoHostName: {
+        ErrorText reason(static_cast<DWORD>(share.hostError));
+        WRITE_LOG("サーバ救済措置失敗 : %s .", reason.text);
+        return false;
+    }
+    case ShareOutcome::kTooLong:
+        WRITE_LOG("共有パス生成失敗 %s .", share.serverName);
+        return false;
+    case ShareOutcome::kNotAHost: {
+        char shown[kPathBufferSize * 4];
+        PrintableValue(share.serverName, shown, sizeof shown);
+        WRITE_LOG("サーバ名不正 %s : 英数字と - . _ 以外は使えません .", shown);
+        return false;
+    }
+    }
+    if (share.rescued)
+        WRITE_LOG("TLX共有フォルダ %s .", share.sharePath);
+    WRITE_LOG("サーバ %s .", share.serverName);
+    return true;
+}
+
+// One record for the first problem that the check before the update found.
+bool Checked(const CheckResult& check) {
+    switch (check.problem) {
+    case CheckProblem::kNone:
+        return true;
+    case CheckProblem::kPathTooLong:
+        WRITE_LOG("パス生成失敗 %s .", check.path);
+        break;
+    case CheckProblem::kBadArchive:
+        WRITE_LOG("展開に失敗 %d .", static_cast<int>(check.error));
+        break;
+    case CheckProblem::kNoMarker:
+        WRITE_LOG("展開に失敗 %d .", kFpBadFormat);
+        WRITE_LOG("ペイロードに %s がありません .", kMarkerFile);
+        break;
+    case CheckProblem::kNoSpace:
+        WRITE_LOG("空き容量不足 %s : 必要 %lu KB, 空き %lu KB .", check.path,
+                  static_cast<unsigned long>(check.needed / 1024),
+                  static_cast<unsigned long>(check.available / 1024));
+        break;
+    case CheckProblem::kFolder:
+        WRITE_LOG("更新不可 %s : フォルダです .", check.path);
+        break;
+    case CheckProblem::kUtf8Text:
+        WRITE_LOG("更新不可 %s : UTF-8 の設定ファイルは書き換えられません .", check.path);
+        break;
+    case CheckProblem::kMalformedText:
+        WRITE_LOG("更新不可 %s : 文字コードを判別できません .", check.path);
+        break;
+    case CheckProblem::kShare:
+        LogShare(check.share);
+        break;
+    case CheckProblem::kSystemError: {
+        ErrorText reason(check.error);
+        WRITE_LOG("更新不可 %s : %s .", check.path, reason.text);
+        break;
+    }
+    }
+    return false;
+}
+
+// ---- the kinds of step: each one's check, then what it does ----
+
+// The payload's files, the marker under its aside name.
+bool CheckUnpack(Checker& check, Run& run, const PlanStep&, const StepPaths&) {
+    return check.Members(run.members);
+}
+
+// Written out and unpacked through one handle; data reaches the disk file
+// by file.
+bool RunUnpack(Run& run, const PlanStep&, const StepPaths&) {
+    char payloadPath[kPathBufferSize];
+    UniqueHandle payload;
+    const bool written = OpenPayloadFile(run.archive, run.archiveSize, payloadPath, payload);
+    const DWORD error = GetLastError();
+    WRITE_LOG("テンポラリ %s 生成.", payloadPath);
+    WRITE_LOG("出力結果 %d .", written ? 1 : 0);
+    if (!written) {
+        SetLastError(error);
+        ErrorText reason(error);
+        WRITE_LOG("ファイル生成失敗 %s : %s .", payloadPath, reason.text);
+        return false;
+    }
+    WRITE_LOG("展開先フォルダ %s .", run.target.featureFolder);
+    char failed[kPathBufferSize];
+    UnpackOptions options;
+    options.overwrite = [](void*, const char* target) { return AlwaysOverwrite(target); };
+    options.divertName = kMarkerFile;
+    options.divertTo = kMarkerAside;
+    options.durability = Durability::kFlushed;
+    options.failedTarget = failed;
+    options.failedTargetCapacity = sizeof failed;
+    const int code = ExtractFolderPackFrom(run.target.featureFolder, payload.Get(), options);
+    if (code >= 0)
+        return true;
+    WRITE_LOG("展開に失敗 %d .", code);
+    if (failed[0] != '\0' && options.failedError != 0) {
+        ErrorText reason(options.failedError);
+        WRITE_LOG("%s 展開失敗 : %s .", failed, reason.text);
+    } else if (failed[0] != '\0') {
+        WRITE_LOG("%s 展開失敗.", failed);
+    }
+    return false;
+}
+
+// The share and the server the settings name: looked up once, by the check.
+bool CheckReadShare(Checker& check, Run& run, const PlanStep&, const StepPaths& paths) {
+    run.share = LookUpShare(paths.target, run.target.mode, run.hostName);
+    check.Result().share = run.share;
+    return run.share.outcome == ShareOutcome::kFound ||
+           check.Fail(CheckProblem::kShare, paths.target);
+}
+
+bool RunReadShare(Run& run, const PlanStep&, const StepPaths&) {
+    return LogShare(run.share);
+}
+
+// patchjob.ini as the customer had it, kept once: a later run finds the
+// backup there and leaves it.
+bool CheckBackUp(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
+    if (Exists(paths.target) || !Exists(paths.source))
+        return true;
+    check.NeedSizeOf(paths.source);
+    return check.Usable(paths.source, ExistingFile::kRead);
+}
+
+bool RunBackUp(Run&, const PlanStep&, const StepPaths& paths) {
+    if (!Exists(paths.source) || Exists(paths.target))
+        return true;
+    if (!CopyWholeFile(paths.source, paths.target, ExistingTarget::kKeep))
+        return LogFailure(paths.target, "書き込み失敗");
+    WRITE_LOG("バックアップ %s .", paths.target);
+    return true;
+}
+
+// Settings keys set in a copy of the file.
+bool CheckRewrite(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
+    check.NeedSizeOf(paths.target);
+    check.NeedSmallFile();
+    return check.Usable(paths.target, ExistingFile::kRead) &&
+           check.Usable(paths.target, ExistingFile::kReplaced) && check.SettingsText(paths.target);
+}
+
+bool RunRewrite(Run& run, const PlanStep& step, const StepPaths& paths) {
+    const char* target = paths.target;
+    if (step.content == PlanContent::kPatchJob) {
+        WRITE_LOG("%s の書き換え.", target);
+        PatchJobValues old;
+        ReadPatchJobValues(target, old);
+        WRITE_LOG("旧値 SUS_SHARE=%s TLX_SHARE=%s WU_CMD=%s .", old.susShare, old.tlxShare,
+                  old.wuCmd);
+        return RewritePatchJobIni(target, run.share.sharePath) ||
+               LogFailure(target, "書き込み失敗");
+    }
+    return WritePatchSvcIni(target, run.share.serverName) || LogFailure(target, "書き込み失敗");
+}
+
+// A file written whole, or copied from one an earlier step wrote.
+bool CheckWrite(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
+    check.NeedSmallFile();
+    return check.Usable(paths.target, ExistingFile::kReplaced);
+}
+
+bool RunWrite(Run& run, const PlanStep& step, const StepPaths& paths) {
+    const char* target = paths.target;
+    bool written;
+    if (step.content == PlanContent::kPatchRun) {
+        WRITE_LOG("%s の書き換え.", target);
+        written = WritePatchRunBat(target, run.share.serverName);
+    } else {
+        WRITE_LOG("%s の生成.", target);
+        written = WritePatchCliXpBat(target, run.share.serverName, run.target.featureFolder);
+    }
+    return written || LogFailure(target, "生成失敗");
+}
+
+bool RunCopy(Run&, const PlanStep&, const StepPaths& paths) {
+    if (CopyWholeFile(paths.source, paths.target, ExistingTarget::kReplace))
+        return true;
+    LogFailure(paths.target, "コピー失敗");
+    WRITE_LOG("ファイルコピー失敗.");
+    return false;
+}
+
+// Libraries the install folder lacks are left out.
+bool CheckCopyInstalled(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
+    if (!Exists(paths.source))
+        return true;
+    check.NeedSizeOf(paths.source);
+    return check.Usable(paths.source, ExistingFile::kRead) &&
+           check.Usable(paths.target, ExistingFile::kReplaced);
+}
+
+bool RunCopyInstalled(Run&, const PlanStep&, const StepPaths& paths) {
+    if (!Exists(paths.source))
+        return true;
+    return CopyWholeFile(paths.source, paths.target, ExistingTarget::kReplace) ||
+           LogFailure(paths.target, "コピー失敗");
+}
+
+// A missing old file, or one whose new name is taken, keeps its name.
+bool CheckRetire(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
+    if (Exists(paths.target) || !Exists(paths.source))
+        return true;
+    return check.Usable(paths.source, ExistingFile::kKept);
+}
+
+bool RunRetire(Run&, const PlanStep&, const StepPaths& paths) {
+    WRITE_LOG("旧 %s .", paths.source);
+    WRITE_LOG("新 %s .", paths.target);
+    if (!Exists(paths.source) || Exists(paths.target))
+        return true;
+    return DiskMove(paths.source, paths.target, MOVEFILE_WRITE_THROUGH) ||
+           LogFailure(paths.source, "名前変更失敗");
+}
+
+// Looked at with the payload's files, among which it arrives.
+bool CheckNothingMore(Checker&, Run&, const PlanStep&, const StepPaths&) {
+    return true;
+}
+
+bool RunMarker(Run&, const PlanStep&, const StepPaths& paths) {
+    return PutInPlace(paths.source, paths.target, ExistingTarget::kReplace) ||
+           LogFailure(paths.target, "生成失敗");
+}
+
+struct StepKind {
+    // The step writes its target through its work name, which an
+    // interrupted run may have left.
+    bool usesWorkName;
+    // What the check asks for before the first change; false once it found
+    // a problem.
+    bool (*check)(Checker& check, Run& run, const PlanStep& step, const StepPaths& paths);
+    // The step itself; false (after the record that says why) when the
+    // update fails.
+    bool (*run)(Run& run, const PlanStep& step, const StepPaths& paths);
+};
+
+// In the order of PlanAction.
+const StepKind kStepKinds[] = {
+    {false, CheckUnpack, RunUnpack},              // kUnpack
+    {false, CheckReadShare, RunReadShare},        // kReadShare
+    {true, CheckBackUp, RunBackUp},               // kBackUp
+    {true, CheckRewrite, RunRewrite},             // kRewrite
+    {true, CheckWrite, RunWrite},                 // kWrite
+    {true, CheckWrite, RunCopy},                  // kCopy
+    {true, CheckCopyInstalled, RunCopyInstalled}, // kCopyInstalled
+    {false, CheckRetire, RunRetire},              // kRetire
+    {false, CheckNothingMore, RunMarker},         // kMarker
+};
+static_assert(sizeof kStepKinds / sizeof *kStepKinds ==
+                  static_cast<size_t>(PlanAction::kMarker) + 1,
+              "one kind for each action");
+
+const StepKind& KindOf(const PlanStep& step) {
+    return kStepKinds[static_cast<size_t>(step.action)];
+}
+
+// ---- the run ----
+
+StepPaths PathsOf(const Run& run, const PlanStep& step) {
+    StepPaths paths;
+    const char* folder = run.target.featureFolder;
+    if (step.target != nullptr &&
+        (!JoinPath(folder, step.target, paths.target, sizeof paths.target) ||
+         (KindOf(step).usesWorkName && !MakeWorkPath(paths.target, paths.work, sizeof paths.work))))
+        paths.tooLong = step.target;
+    const char* sourceFolder =
+        step.action == PlanAction::kCopyInstalled ? run.target.installPath : folder;
+    if (paths.tooLong == nullptr && step.source != nullptr &&
+        !JoinPath(sourceFolder, step.source, paths.source, sizeof paths.source))
+        paths.tooLong = step.source;
+    return paths;
+}
+
+// The plan, its paths, the payload and its files.
+void Prepare(Run& run, const UpdateTarget& target, HostNameLookup hostName, const void* archive,
+             DWORD archiveSize) {
+    run.target = target;
+    run.hostName = hostName;
+    run.plan = PlanFor(target.mode);
+    for (const PlanStep& step : run.plan)
+        run.paths.push_back(PathsOf(run, step));
+    run.archive = archive;
+    run.archiveSize = archiveSize;
+    run.members = ReadPayloadMembers(archive, archiveSize, target.featureFolder);
+}
+
+// Nothing is changed until everything that will be can be.
+CheckResult Check(Run& run) {
+    CheckResult result;
+    Checker check(result);
+    for (size_t i = 0; i < run.plan.count; ++i) {
+        const PlanStep& step = run.plan.steps[i];
+        const StepPaths& paths = run.paths[i];
+        if (paths.tooLong != nullptr) {
+            check.Fail(CheckProblem::kPathTooLong, paths.tooLong);
+            return result;
+        }
+        if (!KindOf(step).check(check, run, step, paths))
+            return result;
+    }
+    check.Space(run.target.featureFolder);
+    return result;
+}
+
+// What an interrupted run left, removed before anything else.
+bool RemoveLeftover(const char* path) {
+    if (GetFileAttributesLong(path) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (!RemoveFile(path))
+        return LogFailure(path, "削除失敗");
+    WRITE_LOG("中断時の残り %s を削除.", path);
+    return true;
+}
+
+// The work names of the plan, the marker under its aside name, and the
+// unpacker's new file in each folder that the payload writes to.
+bool RemoveLeftovers(const Run& run) {
+    for (size_t i = 0; i < run.plan.count; ++i) {
+        const PlanStep& step = run.plan.steps[i];
+        const StepPaths& paths = run.paths[i];
+        if (paths.tooLong != nullptr)
+            continue;
+        if (step.action == PlanAction::kMarker && !RemoveLeftover(paths.source))
+            return false;
+        if (KindOf(step).usesWorkName && !RemoveLeftover(paths.work))
+            return false;
+    }
+    for (const std::string& folder : run.members.folders) {
+        if (!RemoveLeftover((folder + kFpNewFileName).c_str()))
+            return false;
+    }
+    return true;
+}
+
+// The marker as the unpack left it, under its aside name: removed again when
+// the update fails after the unpack, since it says nothing yet.
+class AsideMarker {
+  public:
+    explicit AsideMarker(const char* folder) {
+        armed_ = JoinPath(folder, kMarkerAside, path_, sizeof path_);
+    }
+    ~AsideMarker() {
+        if (armed_)
+            RemoveFile(path_);
+    }
+    void Disarm() { armed_ = false; }
+
+  private:
+    bool armed_ = false;
+    char path_[kPathBufferSize] = "";
+};
+
+bool Payload(OperationMode mode, const void** archive, DWORD* size) {
+    if (FindPayload(mode == OperationMode::kServer ? kPayloadServer : kPayloadClient, archive,
+                    size))
+        return true;
+    *archive = nullptr;
+    *size = 0;
+    return false;
+}
+
+} // namespace
+
+CheckResult CheckBeforeUpdate(const UpdateTarget& target, const void* archive, DWORD archiveSize,
+                              HostNameLookup hostName) {
+    Run run;
+    Prepare(run, target, hostName, archive, archiveSize);
+    return Check(run);
+}
+
+bool RunUpdate(const UpdateTarget& target, const UpdateHooks& hooks) {
+    if (hooks.started != nullptr)
+        hooks.started();
+    const void* archive;
+    DWORD archiveSize;
+    Payload(target.mode, &archive, &archiveSize);
+    Run run;
+    Prepare(run, target, hooks.hostName != nullptr ? hooks.hostName : LocalHostName, archive,
+            archiveSize);
+    if (!RemoveLeftovers(run) || !Checked(Check(run)))
+        return false;
+    AsideMarker asideMarker(target.featureFolder);
+    for (size_t i = 0; i < run.plan.count; ++i) {
+        const PlanStep& step = run.plan.steps[i];
+        if (!KindOf(step).run(run, step, run.paths[i]))
+            return false;
+    }
+    asideMarker.Disarm();
+    return true;
+}
+
+unsigned UpdateWorker(void* param) {
+    UpdateWork& work = *static_cast<UpdateWork*>(param);
+    const bool succeeded = RunUpdate(work.target, work.hooks);
+    if (work.finished != nullptr)
+        work.finished(succeeded);
+    return 0;
+}
+
+int AlwaysOverwrite(const char*) {
+    return kFpAnswerYes;
+}
