@@ -239,22 +239,26 @@ void HeldUpdate::Release() {
         SetEvent(go_);
 }
 
+namespace {
+struct WindowCount {
+    DWORD pid;
+    const std::string* caption;
+    int n;
+};
+
+BOOL CALLBACK CountWindow(HWND w, LPARAM lp) {
+    WindowCount& c = *reinterpret_cast<WindowCount*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == c.pid && IsWindowVisible(w) && ts::WindowText(w) == *c.caption)
+        ++c.n;
+    return TRUE;
+}
+} // namespace
+
 int CountWindows(DWORD pid, const std::string& caption) {
-    struct Count {
-        DWORD pid;
-        const std::string* caption;
-        int n;
-    } count{pid, &caption, 0};
-    EnumWindows(
-        [](HWND w, LPARAM lp) -> BOOL {
-            Count& c = *reinterpret_cast<Count*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            if (owner == c.pid && IsWindowVisible(w) && ts::WindowText(w) == *c.caption)
-                ++c.n;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    WindowCount count{pid, &caption, 0};
+    EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&count));
     return count.n;
 }
 
