@@ -9,6 +9,7 @@
 #include "FolderPack.h"
 #include "GeneratedFiles.h"
 #include "Log.h"
+#include "LogTexts.h"
 #include "LongPath.h"
 #include "Payload.h"
 #include "SystemLibrary.h"
@@ -43,7 +44,7 @@ struct Run {
 // "<file> <what> : <the system's text> ." for the last error; false.
 bool LogFailure(const char* path, const char* what) {
     ErrorText reason(GetLastError());
-    WRITE_LOG("%s %s : %s .", path, what, reason.text);
+    WRITE_LOG(LOG_FILE_FAILED, path, what, reason.text);
     return false;
 }
 
@@ -54,9 +55,9 @@ bool Exists(const char* path) {
 // The records of the share and the server, as the update found them; false
 // (after the record that says why) when the update cannot go on.
 bool LogShare(const ShareLookup& share) {
-    WRITE_LOG("TLX共有フォルダ %s .", share.tlxShare);
+    WRITE_LOG(LOG_SHARE, share.tlxShare);
     if (share.noneNamed)
-        WRITE_LOG("救済措置失敗.");
+        WRITE_LOG(LOG_NO_SHARE);
     switch (share.outcome) {
     case ShareOutcome::kFound:
         break;
@@ -64,22 +65,22 @@ bool LogShare(const ShareLookup& share) {
         return false;
     case ShareOutcome::kNoHostName: {
         ErrorText reason(static_cast<DWORD>(share.hostError));
-        WRITE_LOG("サーバ救済措置失敗 : %s .", reason.text);
+        WRITE_LOG(LOG_NO_HOST_NAME, reason.text);
         return false;
     }
     case ShareOutcome::kTooLong:
-        WRITE_LOG("共有パス生成失敗 %s .", share.serverName);
+        WRITE_LOG(LOG_SHARE_TOO_LONG, share.serverName);
         return false;
     case ShareOutcome::kNotAHost: {
         char shown[kPathBufferSize * 4];
         PrintableValue(share.serverName, shown, sizeof shown);
-        WRITE_LOG("サーバ名不正 %s : 英数字と - . _ 以外は使えません .", shown);
+        WRITE_LOG(LOG_BAD_SERVER_NAME, shown);
         return false;
     }
     }
     if (share.rescued)
-        WRITE_LOG("TLX共有フォルダ %s .", share.sharePath);
-    WRITE_LOG("サーバ %s .", share.serverName);
+        WRITE_LOG(LOG_SHARE, share.sharePath);
+    WRITE_LOG(LOG_SERVER, share.serverName);
     return true;
 }
 
@@ -89,35 +90,34 @@ bool Checked(const CheckResult& check) {
     case CheckProblem::kNone:
         return true;
     case CheckProblem::kPathTooLong:
-        WRITE_LOG("パス生成失敗 %s .", check.path);
+        WRITE_LOG(LOG_PATH_TOO_LONG, check.path);
         break;
     case CheckProblem::kBadArchive:
-        WRITE_LOG("展開に失敗 %d .", static_cast<int>(check.error));
+        WRITE_LOG(LOG_UNPACK_FAILED, static_cast<int>(check.error));
         break;
     case CheckProblem::kNoMarker:
-        WRITE_LOG("展開に失敗 %d .", kFpBadFormat);
-        WRITE_LOG("ペイロードに %s がありません .", kMarkerFile);
+        WRITE_LOG(LOG_UNPACK_FAILED, kFpBadFormat);
+        WRITE_LOG(LOG_PAYLOAD_NO_MARKER, kMarkerFile);
         break;
     case CheckProblem::kNoSpace:
-        WRITE_LOG("空き容量不足 %s : 必要 %lu KB, 空き %lu KB .", check.path,
-                  static_cast<unsigned long>(check.needed / 1024),
+        WRITE_LOG(LOG_NO_SPACE, check.path, static_cast<unsigned long>(check.needed / 1024),
                   static_cast<unsigned long>(check.available / 1024));
         break;
     case CheckProblem::kFolder:
-        WRITE_LOG("更新不可 %s : フォルダです .", check.path);
+        WRITE_LOG(LOG_CANNOT_UPDATE_FOLDER, check.path);
         break;
     case CheckProblem::kUtf8Text:
-        WRITE_LOG("更新不可 %s : UTF-8 の設定ファイルは書き換えられません .", check.path);
+        WRITE_LOG(LOG_CANNOT_UPDATE_UTF8, check.path);
         break;
     case CheckProblem::kMalformedText:
-        WRITE_LOG("更新不可 %s : 文字コードを判別できません .", check.path);
+        WRITE_LOG(LOG_CANNOT_UPDATE_TEXT, check.path);
         break;
     case CheckProblem::kShare:
         LogShare(check.share);
         break;
     case CheckProblem::kSystemError: {
         ErrorText reason(check.error);
-        WRITE_LOG("更新不可 %s : %s .", check.path, reason.text);
+        WRITE_LOG(LOG_CANNOT_UPDATE, check.path, reason.text);
         break;
     }
     }
@@ -138,15 +138,15 @@ bool RunUnpack(Run& run, const PlanStep&, const StepPaths&) {
     UniqueHandle payload;
     const bool written = OpenPayloadFile(run.archive, run.archiveSize, payloadPath, payload);
     const DWORD error = GetLastError();
-    WRITE_LOG("テンポラリ %s 生成.", payloadPath);
-    WRITE_LOG("出力結果 %d .", written ? 1 : 0);
+    WRITE_LOG(LOG_PAYLOAD_FILE, payloadPath);
+    WRITE_LOG(LOG_PAYLOAD_WRITTEN, written ? 1 : 0);
     if (!written) {
         SetLastError(error);
         ErrorText reason(error);
-        WRITE_LOG("ファイル生成失敗 %s : %s .", payloadPath, reason.text);
+        WRITE_LOG(LOG_PAYLOAD_FILE_FAILED, payloadPath, reason.text);
         return false;
     }
-    WRITE_LOG("展開先フォルダ %s .", run.target.featureFolder);
+    WRITE_LOG(LOG_UNPACK_INTO, run.target.featureFolder);
     char failed[kPathBufferSize];
     UnpackOptions options;
     options.overwrite = [](void*, const char* target) { return AlwaysOverwrite(target); };
@@ -158,12 +158,12 @@ bool RunUnpack(Run& run, const PlanStep&, const StepPaths&) {
     const int code = ExtractFolderPackFrom(run.target.featureFolder, payload.Get(), options);
     if (code >= 0)
         return true;
-    WRITE_LOG("展開に失敗 %d .", code);
+    WRITE_LOG(LOG_UNPACK_FAILED, code);
     if (failed[0] != '\0' && options.failedError != 0) {
         ErrorText reason(options.failedError);
-        WRITE_LOG("%s 展開失敗 : %s .", failed, reason.text);
+        WRITE_LOG(LOG_UNPACK_FILE_FAILED_BECAUSE, failed, reason.text);
     } else if (failed[0] != '\0') {
-        WRITE_LOG("%s 展開失敗.", failed);
+        WRITE_LOG(LOG_UNPACK_FILE_FAILED, failed);
     }
     return false;
 }
@@ -193,8 +193,8 @@ bool RunBackUp(Run&, const PlanStep&, const StepPaths& paths) {
     if (!Exists(paths.source) || Exists(paths.target))
         return true;
     if (!CopyWholeFile(paths.source, paths.target, ExistingTarget::kKeep))
-        return LogFailure(paths.target, "書き込み失敗");
-    WRITE_LOG("バックアップ %s .", paths.target);
+        return LogFailure(paths.target, LOG_WHAT_WRITE);
+    WRITE_LOG(LOG_BACKUP, paths.target);
     return true;
 }
 
@@ -209,15 +209,14 @@ bool CheckRewrite(Checker& check, Run&, const PlanStep&, const StepPaths& paths)
 bool RunRewrite(Run& run, const PlanStep& step, const StepPaths& paths) {
     const char* target = paths.target;
     if (step.content == PlanContent::kPatchJob) {
-        WRITE_LOG("%s の書き換え.", target);
+        WRITE_LOG(LOG_REWRITE, target);
         PatchJobValues old;
         ReadPatchJobValues(target, old);
-        WRITE_LOG("旧値 SUS_SHARE=%s TLX_SHARE=%s WU_CMD=%s .", old.susShare, old.tlxShare,
-                  old.wuCmd);
+        WRITE_LOG(LOG_OLD_VALUES, old.susShare, old.tlxShare, old.wuCmd);
         return RewritePatchJobIni(target, run.share.sharePath) ||
-               LogFailure(target, "書き込み失敗");
+               LogFailure(target, LOG_WHAT_WRITE);
     }
-    return WritePatchSvcIni(target, run.share.serverName) || LogFailure(target, "書き込み失敗");
+    return WritePatchSvcIni(target, run.share.serverName) || LogFailure(target, LOG_WHAT_WRITE);
 }
 
 // A file written whole, or copied from one an earlier step wrote.
@@ -230,20 +229,20 @@ bool RunWrite(Run& run, const PlanStep& step, const StepPaths& paths) {
     const char* target = paths.target;
     bool written;
     if (step.content == PlanContent::kPatchRun) {
-        WRITE_LOG("%s の書き換え.", target);
+        WRITE_LOG(LOG_REWRITE, target);
         written = WritePatchRunBat(target, run.share.serverName);
     } else {
-        WRITE_LOG("%s の生成.", target);
+        WRITE_LOG(LOG_CREATE, target);
         written = WritePatchCliXpBat(target, run.share.serverName, run.target.featureFolder);
     }
-    return written || LogFailure(target, "生成失敗");
+    return written || LogFailure(target, LOG_WHAT_CREATE);
 }
 
 bool RunCopy(Run&, const PlanStep&, const StepPaths& paths) {
     if (CopyWholeFile(paths.source, paths.target, ExistingTarget::kReplace))
         return true;
-    LogFailure(paths.target, "コピー失敗");
-    WRITE_LOG("ファイルコピー失敗.");
+    LogFailure(paths.target, LOG_WHAT_COPY);
+    WRITE_LOG(LOG_COPY_FAILED);
     return false;
 }
 
@@ -260,7 +259,7 @@ bool RunCopyInstalled(Run&, const PlanStep&, const StepPaths& paths) {
     if (!Exists(paths.source))
         return true;
     return CopyWholeFile(paths.source, paths.target, ExistingTarget::kReplace) ||
-           LogFailure(paths.target, "コピー失敗");
+           LogFailure(paths.target, LOG_WHAT_COPY);
 }
 
 // A missing old file, or one whose new name is taken, keeps its name.
@@ -271,12 +270,12 @@ bool CheckRetire(Checker& check, Run&, const PlanStep&, const StepPaths& paths) 
 }
 
 bool RunRetire(Run&, const PlanStep&, const StepPaths& paths) {
-    WRITE_LOG("旧 %s .", paths.source);
-    WRITE_LOG("新 %s .", paths.target);
+    WRITE_LOG(LOG_RENAME_FROM, paths.source);
+    WRITE_LOG(LOG_RENAME_TO, paths.target);
     if (!Exists(paths.source) || Exists(paths.target))
         return true;
     return DiskMove(paths.source, paths.target, MOVEFILE_WRITE_THROUGH) ||
-           LogFailure(paths.source, "名前変更失敗");
+           LogFailure(paths.source, LOG_WHAT_RENAME);
 }
 
 // Looked at with the payload's files, among which it arrives.
@@ -286,7 +285,7 @@ bool CheckNothingMore(Checker&, Run&, const PlanStep&, const StepPaths&) {
 
 bool RunMarker(Run&, const PlanStep&, const StepPaths& paths) {
     return PutInPlace(paths.source, paths.target, ExistingTarget::kReplace) ||
-           LogFailure(paths.target, "生成失敗");
+           LogFailure(paths.target, LOG_WHAT_CREATE);
 }
 
 struct StepKind {
@@ -374,8 +373,8 @@ bool RemoveLeftover(const char* path) {
     if (GetFileAttributesLong(path) == INVALID_FILE_ATTRIBUTES)
         return true;
     if (!RemoveFile(path))
-        return LogFailure(path, "削除失敗");
-    WRITE_LOG("中断時の残り %s を削除.", path);
+        return LogFailure(path, LOG_WHAT_REMOVE);
+    WRITE_LOG(LOG_LEFTOVER_REMOVED, path);
     return true;
 }
 

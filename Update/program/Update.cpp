@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "Log.h"
+#include "LogTexts.h"
 #include "PathHelpers.h"
 #include "Plan.h"
 #include "RunLock.h"
@@ -139,10 +140,18 @@ bool SetLogPath(const CommandLine& args) {
 // The start banner, and a word that this program carries the sample payload
 // and is not for shipping.
 void LogStart() {
-    WRITE_LOG("====================【開始】====================.");
+    WRITE_LOG(LOG_START_BANNER);
 #ifdef UPDATE_SAMPLE_PAYLOAD
-    WRITE_LOG("サンプルペイロード版 .");
+    WRITE_LOG(LOG_SAMPLE_BUILD);
 #endif
+}
+
+// The run's last record, its exit status: a log whose last run lacks it
+// tells of a run stopped part-way, whatever status was reported. Written on
+// the main thread once every box is closed.
+int Closed(int status) {
+    WRITE_LOG(LOG_EXIT_STATUS, status);
+    return status;
 }
 } // namespace
 
@@ -171,12 +180,12 @@ int UpdateApp::InitInstance() {
     }
     if (!understood) {
         LogStart();
-        WRITE_LOG("コマンドライン %s .", args.text);
-        WRITE_LOG("不明な引数 %s .", args.unknown);
+        WRITE_LOG(LOG_COMMAND_LINE, args.text);
+        WRITE_LOG(LOG_UNKNOWN_ARGUMENT, args.unknown);
         char text[sizeof kHelpText + 512];
         snprintf(text, sizeof text, "引数 %s は使用できません。\n\n%s", args.unknown, kHelpText);
         Say(text, "エラー", MB_OK | MB_ICONERROR);
-        return kExitUsage;
+        return Closed(kExitUsage);
     }
     if (args.help) {
         Say(kHelpText, "Update", MB_OK | MB_ICONINFORMATION);
@@ -188,30 +197,30 @@ int UpdateApp::InitInstance() {
 
     LogStart();
     if (args.quiet)
-        WRITE_LOG("コマンドライン %s .", args.text);
+        WRITE_LOG(LOG_COMMAND_LINE, args.text);
     RunLock lock;
     if (!lock.Acquire()) {
-        WRITE_LOG("他の更新が実行中のため終了.");
+        WRITE_LOG(LOG_ANOTHER_RUNNING);
         Say("TALMERO ProのWindows Update支援機能の更新は既に実行中です。\n"
             "プログラムを終了します。",
             "エラー", MB_OK | MB_ICONWARNING);
-        return kExitAnotherRunning;
+        return Closed(kExitAnotherRunning);
     }
 
     g_operationMode = GetOperationMode();
-    WRITE_LOG("動作モード %d .", static_cast<int>(g_operationMode));
+    WRITE_LOG(LOG_MODE, static_cast<int>(g_operationMode));
 
     if (g_operationMode == OperationMode::kUnknown) {
         Say("TALMERO Pro もしくは Windows Update 支援機能を認識できません。\n"
             "プログラムを終了します。",
             "エラー", MB_OK | MB_ICONERROR);
-        return kExitNotRecognised;
+        return Closed(kExitNotRecognised);
     }
     if (IsAlreadyUpdated()) {
         Say("TALMERO ProのWindows Update支援機能は既に更新されています。\n"
             "プログラムを終了します。",
             "エラー", MB_OK | MB_ICONINFORMATION);
-        return kExitAlreadyUpdated;
+        return Closed(kExitAlreadyUpdated);
     }
 
     const UpdateTarget target = Target();
@@ -220,7 +229,7 @@ int UpdateApp::InitInstance() {
     if (quiet_) {
         const bool updated = RunUpdate(target);
         StopWinSock();
-        return updated ? kExitUpdated : kExitUpdateFailed;
+        return Closed(updated ? kExitUpdated : kExitUpdateFailed);
     }
     // Loads the common controls that the manifest asks for, so that the
     // dialog gets the platform's current look.
@@ -234,7 +243,7 @@ int UpdateApp::InitInstance() {
         status = dialog.DoModal();
     }
     StopWinSock();
-    return status < 0 ? kExitUpdateFailed : static_cast<int>(status);
+    return Closed(status < 0 ? kExitUpdateFailed : static_cast<int>(status));
 }
 
 namespace {
