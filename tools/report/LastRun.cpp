@@ -1,6 +1,5 @@
 #include "LastRun.h"
 
-#include "LongPath.h"
 #include "Owners.h"
 
 #include <stdint.h>
@@ -18,6 +17,9 @@ constexpr uint64_t kScanLimit = 16u << 20;
 constexpr size_t kHeaderMax = 320;
 // Longest line kept of a record: the log cuts a text at 1,023 bytes.
 constexpr size_t kLineMax = 4096;
+// Records kept from the end of a run: a failure and what follows it, or the
+// step a run stopped after, are among the last few.
+constexpr size_t kTailRecords = 24;
 
 bool ReadAt(HANDLE file, uint64_t offset, char* buffer, size_t length) {
     LARGE_INTEGER at;
@@ -121,11 +123,28 @@ Scan FindLastStart(const OpenLog& log, uint64_t& budget, uint64_t& lineStart, ch
     return Scan::NotFound;
 }
 
+// Takes the run's records in order: the marks of the run, and the last few.
+void Take(LastRun& run, std::string& time, std::string& text, size_t index) {
+    FormatArgs args;
+    if (index == 1 && text == LOG_SAMPLE_BUILD)
+        run.sample = true;
+    if (text == kUndoRecord)
+        run.undo = true;
+    if (MatchFormat(LOG_EXIT_STATUS, text, args)) {
+        run.closed = true;
+        run.exitStatus = args.Number(0);
+        run.end = time;
+    }
+    if (run.tail.size() == kTailRecords)
+        run.tail.erase(run.tail.begin());
+    run.tail.push_back(RunRecord{std::move(time), std::move(text)});
+}
+
 // Cuts lines at CR LF and gathers them into records: a line that is no
 // record continues the text of the one before (a text with a line break).
 class RecordReader {
   public:
-    explicit RecordReader(ReasonFinder& finder) : finder_(finder) {}
+    explicit RecordReader(LastRun& run) : run_(run) {}
 
     // Feeds [from, size) of the file; false when it cannot be read.
     bool Read(const OpenLog& log, uint64_t from) {
@@ -173,6 +192,7 @@ class RecordReader {
         RecordView record;
         if (ParseRecord(line_.data(), line_.size(), record)) {
             Flush();
+            time_.assign(record.time, kRecordTimeLength);
             text_.assign(record.text, record.textLength);
             haveRecord_ = true;
         } else if (haveRecord_ && text_.size() < kLineMax) {
@@ -182,12 +202,14 @@ class RecordReader {
     }
     void Flush() {
         if (haveRecord_)
-            finder_.Feed(text_.data(), text_.size());
+            Take(run_, time_, text_, records_++);
         haveRecord_ = false;
     }
 
-    ReasonFinder& finder_;
+    LastRun& run_;
+    size_t records_ = 0;
     std::string line_;
+    std::string time_;
     std::string text_;
     bool haveRecord_ = false;
     bool pendingCr_ = false;
@@ -195,17 +217,20 @@ class RecordReader {
 
 } // namespace
 
+// Written by the coming Update.exe /undo after its start banner.
+const char kUndoRecord[] = "元に戻す .";
+
 bool OpenFound(const FoundFile& file, HANDLE& handle, DWORD& error) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    handle = CreateFileLong(file.path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    handle = CreateFileW(file.path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (UniqueHandle::IsValid(handle))
         return true;
     error = GetLastError();
     if (file.shortPath.empty())
         return false;
-    handle = CreateFileLong(file.shortPath.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    handle = CreateFileW(file.shortPath.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (UniqueHandle::IsValid(handle))
         return true;
     error = GetLastError();
@@ -222,17 +247,19 @@ void ReadLastRun(const FoundFile& log, const FoundFile& backup, LastRun& run) {
         return;
     uint64_t budget = kScanLimit;
     uint64_t start = 0;
-    Scan scan = log.present ? FindLastStart(current, budget, start, run.start) : Scan::NotFound;
+    char startTime[kRecordTimeLength + 1] = "";
+    Scan scan = log.present ? FindLastStart(current, budget, start, startTime) : Scan::NotFound;
     // Not in the log: the run began before a rotation, and the older
     // generation holds its start.
     bool fromBackup = false;
     if (scan == Scan::NotFound && budget > 0 && backup.present && Open(backup, older)) {
-        scan = FindLastStart(older, budget, start, run.start);
+        scan = FindLastStart(older, budget, start, startTime);
         fromBackup = scan == Scan::Found;
     }
     if (scan != Scan::Found)
         return;
-    RecordReader reader(run.reason);
+    run.start = startTime;
+    RecordReader reader(run);
     if (fromBackup && (!reader.Read(older, start) || (log.present && !reader.Read(current, 0))))
         return;
     if (!fromBackup && !reader.Read(current, start))
