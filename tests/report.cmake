@@ -22,3 +22,12 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     COMMAND ${UPDATE_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/report/logtexts_test.py
             ${CMAKE_SOURCE_DIR})
 endif()
+
+# The real Update.exe through update-startup.cmd, one machine name after
+# another, and the report of the logs folder they fill.
+if(COMMAND update_add_resources)
+  update_test(report_rollout_test SOURCES report/report_rollout_test.cpp
+    LOCKS registry log small_drive LABELS system TIMEOUT 900)
+  add_dependencies(report_rollout_test Update update_stepstop UpdateReport)
+  set_tests_properties(report_rollout_test PROPERTIES FIXTURES_REQUIRED small_drive)
+endif()

@@ -3,7 +3,9 @@
 // the N-th call, as a kill or a power cut would; UPDATE_FAIL_AT_CALL=N makes
 // it fail with "access denied"; UPDATE_FILL_AT_CALL=N fills the feature
 // folder's drive just before it and goes on. UPDATE_CALLS_FILE names a file
-// that receives the number of calls made, at the end.
+// that receives the number of calls made, at the end. UPDATE_STOP_STATUS is
+// the status a stopped process ends with (97 unless given): some ways of
+// ending a process report 0 or 1.
 #include "FileLayer.h"
 #include "Globals.h"
 #include "SystemLibrary.h"
@@ -18,6 +20,7 @@ static UpdateApp theApp;
 
 namespace {
 int g_stopAt = 0;
+UINT g_stopStatus = 97;
 int g_failAt = 0;
 int g_fillAt = 0;
 int g_calls = 0;
@@ -42,7 +45,7 @@ void FillDrive() {
 bool OnCall(void*, DiskCall, const char*, const char*) {
     ++g_calls;
     if (g_calls == g_stopAt)
-        TerminateProcess(GetCurrentProcess(), 97);
+        TerminateProcess(GetCurrentProcess(), g_stopStatus);
     if (g_calls == g_fillAt)
         FillDrive();
     if (g_calls == g_failAt) {
@@ -64,6 +67,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_failAt = Number("UPDATE_FAIL_AT_CALL");
     g_fillAt = Number("UPDATE_FILL_AT_CALL");
     g_callsFile = getenv("UPDATE_CALLS_FILE");
+    if (getenv("UPDATE_STOP_STATUS") != nullptr)
+        g_stopStatus = static_cast<UINT>(Number("UPDATE_STOP_STATUS"));
     SetDiskCallHook(OnCall, nullptr);
     const int status = WinApp::Run(instance);
     if (g_callsFile != nullptr) {
