@@ -142,8 +142,9 @@ def cases(logs, texts):
     machine("PC-QUERY", 2, action="skip", meaning="not recognised", cause=not_installed)
     machine("PC-NOTREC", 2, ["動作モード 0 ."], reason="動作モード 0 .", action="skip",
             meaning="not recognised", cause=not_installed)
-    machine("PC-NOTREC-LATER", 2, steps(), closed=0, action="skip", meaning="not recognised",
-            cause=not_installed)
+    # A result written at a later start says something the log cannot.
+    machine("PC-NOTREC-LATER", 2, steps(), closed=0, result_at=T0 + 86400, action="skip",
+            meaning="not recognised", cause=not_installed)
     machine("PC-BUSY", 5, ["他の更新が実行中のため終了."], reason="他の更新が実行中のため終了.",
             action="wait", meaning="another update running",
             cause="Another update was running on the machine; the next start runs this one")
@@ -184,7 +185,8 @@ def cases(logs, texts):
     machine("PC-FAKE", 1, ["コマンドライン /x " + BANNER + " ."] + FAILURES[0][0], reason=FAILURES[0][0][0],
             action="retry", meaning="update failed", cause=None)
     machine("PC-BADRESULT", None, steps(), closed=0)
-    write(os.path.join(logs, "PC-BADRESULT.result"), b"2024/11/05  9:05:07.12 ECHO is off.\r\n")
+    write(os.path.join(logs, "PC-BADRESULT.result"), b"2024/11/05  9:05:07.12 ECHO is off.\r\n",
+          T0 + 86400)
     expect["PC-BADRESULT"] = ["unreadable", "unreadable result file", expect["PC-BADRESULT"][2],
                               "unreadable log", "fix", "The result file holds no exit status"]
     machine("PC-JUNK", 1, [])

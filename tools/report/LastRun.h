@@ -50,7 +50,12 @@ struct LastRun {
 // The record by which Update.exe /undo says what the run does.
 extern const char kUndoRecord[];
 
+// Where logs are read, kept from one machine to the next.
+struct ReadBuffers {
+    std::string log, backup;
+};
+
 // The last run of log, whose start may be in backup (LOG.BAK). Unreadable
 // when a file cannot be read or no start is found within a distance from the
 // end that no run of Update.exe comes near.
-void ReadLastRun(const FoundFile& log, const FoundFile& backup, LastRun& run);
+void ReadLastRun(const FoundFile& log, const FoundFile& backup, LastRun& run, ReadBuffers& buffers);

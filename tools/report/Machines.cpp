@@ -10,6 +10,8 @@ namespace {
 
 // A result line is some forty bytes; anything much larger is no result file.
 constexpr DWORD kResultMax = 4096;
+// A result written this soon after the log's closing record is that run's.
+constexpr unsigned long long kOwnResultSeconds = 60;
 
 enum class Kind { Log, Backup, Result };
 struct Suffix {
@@ -52,6 +54,15 @@ bool ReadResult(const FoundFile& file, long& status) {
         got != size.QuadPart)
         return false;
     return ParseResultStatus(text, got, status);
+}
+
+// Seconds from a to b, b not before a.
+unsigned long long Seconds(const FILETIME& a, const FILETIME& b) {
+    const unsigned long long from =
+        (static_cast<unsigned long long>(a.dwHighDateTime) << 32) | a.dwLowDateTime;
+    const unsigned long long to =
+        (static_cast<unsigned long long>(b.dwHighDateTime) << 32) | b.dwLowDateTime;
+    return (to - from) / 10000000;
 }
 
 // The file whose last write says when the log was last written.
@@ -112,7 +123,7 @@ bool ListMachines(const std::wstring& folder, const std::vector<std::wstring>& t
     return true;
 }
 
-Row Examine(const Machine& machine, const FILETIME& staleBefore) {
+Row Examine(const Machine& machine, const FILETIME& staleBefore, ReadBuffers& buffers) {
     Row row;
     row.name = Utf8FromWide(machine.name);
     row.key = Key(machine.name);
@@ -121,18 +132,28 @@ Row Examine(const Machine& machine, const FILETIME& staleBefore) {
     if (machine.log.present)
         row.logFile = Utf8FromWide(machine.name + L".log");
     e.logName = Utf8FromWide(machine.name + L".log");
-    ReadLastRun(machine.log, machine.backup, e.run);
+    ReadLastRun(machine.log, machine.backup, e.run, buffers);
     if (e.run.state == RunState::Found) {
         row.lastRun = e.run.start;
         row.ended = e.run.end;
         row.sample = e.run.sample;
     }
-    e.hasResult = machine.result.present;
-    e.resultRead = e.hasResult && ReadResult(machine.result, e.resultStatus);
     // Both times are the file server's, so the machines' clocks and time
     // zones play no part.
     const FILETIME& logWrite = NewestLog(machine).lastWrite;
+    e.hasResult = machine.result.present;
     e.resultAfterLog = CompareFileTime(&machine.result.lastWrite, &logWrite) >= 0;
+    // The script writes the result as soon as the program has ended: one
+    // written moments after the closing record is that run's own, repeats
+    // the status the record carries, and is not opened. Opening files is
+    // most of a report's time.
+    if (e.hasResult && e.run.closed && e.resultAfterLog &&
+        Seconds(logWrite, machine.result.lastWrite) < kOwnResultSeconds) {
+        e.resultRead = true;
+        e.resultStatus = e.run.exitStatus;
+    } else {
+        e.resultRead = e.hasResult && ReadResult(machine.result, e.resultStatus);
+    }
     e.logStale = CompareFileTime(&logWrite, &staleBefore) < 0;
     row.verdict = Judge(e);
     return row;

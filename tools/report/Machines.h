@@ -36,7 +36,7 @@ struct Row {
 
 // Reads the machine's files into its row. A run without a closing record
 // whose log was last written before staleBefore (UTC) counts as interrupted.
-Row Examine(const Machine& machine, const FILETIME& staleBefore);
+Row Examine(const Machine& machine, const FILETIME& staleBefore, ReadBuffers& buffers);
 
 // Whether a comes before b: by action, then by cause, then by name.
 bool ActionThenName(const Row& a, const Row& b);

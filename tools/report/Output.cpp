@@ -7,26 +7,26 @@
 
 namespace {
 
-// Excel runs a cell that starts like a formula; a quote in front makes it
-// text. A run stopped right after its start banner has "=====" as its reason.
-std::string GuardFormula(const std::string& text) {
-    if (!text.empty() && strchr("=+-@", text[0]) != nullptr)
-        return "'" + text;
-    return text;
-}
-
-// RFC 4180: a field with a comma, a quote or a line break is quoted, and a
-// quote in it doubled.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
+// One field: RFC 4180 quoting for a comma, a quote or a line break (a quote
+// in it doubled); a field that Excel would run as a formula gets a quote in
+// front (a run stopped right after its start banner has "=====" as its
+// reason). Written piece by piece: no copy of the text is made.
+void PutField(OutFile& out, const std::string& text, bool guard) {
+    const bool quoted = text.find_first_of(",\"\r\n") != std::string::npos;
+    if (quoted)
+        out.Put("\"", 1);
+    if (guard && !text.empty() && strchr("=+-@", text[0]) != nullptr)
+        out.Put("'", 1);
+    size_t from = 0;
+    for (size_t at = text.find('"'); quoted && at != std::string::npos;
+         at = text.find('"', at + 1)) {
+        out.Put(text.data() + from, at + 1 - from);
+        out.Put("\"", 1);
+        from = at + 1;
     }
-    return quoted + "\"";
+    out.Put(text.data() + from, text.size() - from);
+    if (quoted)
+        out.Put("\"", 1);
 }
 
 } // namespace
@@ -39,10 +39,20 @@ bool WriteCsv(const std::wstring& path, std::vector<Row>& rows, DWORD& error) {
             "machine,status,meaning,last_run,reason,action,cause\r\n");
     for (const Row& row : rows) {
         const Verdict& v = row.verdict;
-        out.Put(CsvField(GuardFormula(row.name)) + "," + CsvField(v.status) + "," +
-                CsvField(v.meaning) + "," + CsvField(row.lastRun) + "," +
-                CsvField(GuardFormula(v.reason)) + "," + ActionWord(ActionOf(v.cause)) + "," +
-                CsvField(GuardFormula(v.sentence)) + "\r\n");
+        PutField(out, row.name, true);
+        out.Put(",");
+        PutField(out, v.status, false);
+        out.Put(",");
+        PutField(out, v.meaning, false);
+        out.Put(",");
+        PutField(out, row.lastRun, false);
+        out.Put(",");
+        PutField(out, v.reason, true);
+        out.Put(",");
+        out.Put(ActionWord(ActionOf(v.cause)));
+        out.Put(",");
+        PutField(out, v.sentence, true);
+        out.Put("\r\n");
     }
     return out.Commit(error);
 }

@@ -18,31 +18,46 @@ const struct {
     {"#1e8449", "nothing to do"},
 };
 
+const char* Entity(char c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    case '\'':
+        return "&#39;";
+    case '\n':
+        return "<br>";
+    }
+    return nullptr;
+}
+
+// Text on the page, escaped as it is written: no copy of it is made.
+void PutHtml(OutFile& out, const std::string& text) {
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* entity = Entity(text[i]);
+        if (entity == nullptr)
+            continue;
+        out.Put(text.data() + from, i - from);
+        out.Put(entity);
+        from = i + 1;
+    }
+    out.Put(text.data() + from, text.size() - from);
+}
+
 std::string Html(const std::string& text) {
     std::string out;
     for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        case '\n':
-            out += "<br>";
-            break;
-        default:
+        const char* entity = Entity(c);
+        if (entity != nullptr)
+            out += entity;
+        else
             out += c;
-        }
     }
     return out;
 }
@@ -111,14 +126,26 @@ bool GroupOrder(const Group& a, const Group& b) {
 
 void PutRow(OutFile& out, const PageFacts& facts, const Row& row) {
     const Verdict& v = row.verdict;
-    std::string name = Html(row.name);
+    out.Put("<tr><td>");
+    if (!row.logFile.empty()) {
+        out.Put("<a href=\"");
+        PutHtml(out, facts.logsUrl);
+        PutHtml(out, UrlEscape(row.logFile));
+        out.Put("\">");
+    }
+    PutHtml(out, row.name);
     if (!row.logFile.empty())
-        name = "<a href=\"" + Html(facts.logsUrl + UrlEscape(row.logFile)) + "\">" + name + "</a>";
+        out.Put("</a>");
     if (row.sample)
-        name += " <span class=\"sample\">sample build</span>";
-    out.Put("<tr><td>" + name + "</td><td class=\"n\">" + Html(v.status) + "</td><td>" +
-            Html(v.sentence) + "</td><td>" + Html(v.reason) + "</td><td class=\"time\">" +
-            Html(row.lastRun) + "</td><td class=\"time\">" + Html(row.ended) + "</td></tr>\r\n");
+        out.Put(" <span class=\"sample\">sample build</span>");
+    const std::string* cells[] = {&v.status, &v.sentence, &v.reason, &row.lastRun, &row.ended};
+    const char* const opens[] = {"</td><td class=\"n\">", "</td><td>", "</td><td>",
+                                 "</td><td class=\"time\">", "</td><td class=\"time\">"};
+    for (size_t i = 0; i < sizeof cells / sizeof cells[0]; ++i) {
+        out.Put(opens[i]);
+        PutHtml(out, *cells[i]);
+    }
+    out.Put("</td></tr>\r\n");
 }
 
 } // namespace
