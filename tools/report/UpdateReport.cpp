@@ -370,21 +370,7 @@ class WideArguments {
 
 } // namespace
 
-// The low-fragmentation front end on every heap (the C runtime's has one of
-// its own): a report makes hundreds of thousands of small strings, and
-// without it each allocation searches a long free list.
-void UseLowFragmentationHeaps() {
-    HANDLE heaps[64];
-    const DWORD n = GetProcessHeaps(64, heaps);
-    for (DWORD i = 0; i < n && i < 64; ++i) {
-        ULONG lowFragmentation = 2;
-        HeapSetInformation(heaps[i], HeapCompatibilityInformation, &lowFragmentation,
-                           sizeof lowFragmentation);
-    }
-}
-
 int main() {
-    UseLowFragmentationHeaps();
     WideArguments wide;
     Arguments args;
     int status = kExitOk;
