@@ -16,40 +16,51 @@ constexpr unsigned long kDebuggerKill = 0x40010004;
 const char* const kActionWords[kActions] = {"fix", "retry", "wait", "skip", "none"};
 
 struct CauseInfo {
+    Cause cause;
     Action action;
     const char* title;
 };
 
-const CauseInfo kCauseInfo[kCauses] = {
-    {Action::Fix, "Not enough disk space"},
-    {Action::Fix, "Settings saved as UTF-8"},
-    {Action::Fix, "Settings that are no Shift-JIS text"},
-    {Action::Fix, "A folder in the way"},
-    {Action::Fix, "Access denied"},
-    {Action::Fix, "A file operation failed"},
-    {Action::Fix, "No share named"},
-    {Action::Fix, "Refused server name"},
-    {Action::Fix, "Payload without its marker"},
-    {Action::Fix, "Damaged payload"},
-    {Action::Fix, "Path too long"},
-    {Action::Fix, "Usage error"},
-    {Action::Fix, "Could not start"},
-    {Action::Fix, "Crashed"},
-    {Action::Fix, "Ended without a log"},
-    {Action::Fix, "Unreadable files"},
-    {Action::Fix, "Unknown exit status"},
-    {Action::Fix, "Failure without a known record"},
-    {Action::Retry, "A file in use"},
-    {Action::Retry, "Interrupted"},
-    {Action::Retry, "Cancelled"},
-    {Action::Wait, "Running now"},
-    {Action::Wait, "Another update running"},
-    {Action::Wait, "Not reported yet"},
-    {Action::Skip, "Product not recognised"},
-    {Action::None, "Updated"},
-    {Action::None, "Already updated"},
-    {Action::None, "Undone"},
+constexpr CauseInfo kCauseInfo[] = {
+    {Cause::DiskFull, Action::Fix, "Not enough disk space"},
+    {Cause::Utf8Settings, Action::Fix, "Settings saved as UTF-8"},
+    {Cause::BadSettingsText, Action::Fix, "Settings that are no Shift-JIS text"},
+    {Cause::FolderInTheWay, Action::Fix, "A folder in the way"},
+    {Cause::AccessDenied, Action::Fix, "Access denied"},
+    {Cause::FileError, Action::Fix, "A file operation failed"},
+    {Cause::NoShare, Action::Fix, "No share named"},
+    {Cause::ServerName, Action::Fix, "Refused server name"},
+    {Cause::NoMarker, Action::Fix, "Payload without its marker"},
+    {Cause::BadPayload, Action::Fix, "Damaged payload"},
+    {Cause::PathTooLong, Action::Fix, "Path too long"},
+    {Cause::UsageError, Action::Fix, "Usage error"},
+    {Cause::NotStarted, Action::Fix, "Could not start"},
+    {Cause::Crashed, Action::Fix, "Crashed"},
+    {Cause::NoLog, Action::Fix, "Ended without a log"},
+    {Cause::Unreadable, Action::Fix, "Unreadable files"},
+    {Cause::UnknownStatus, Action::Fix, "Unknown exit status"},
+    {Cause::UnknownRecord, Action::Fix, "Failure without a known record"},
+    {Cause::InUse, Action::Retry, "A file in use"},
+    {Cause::Interrupted, Action::Retry, "Interrupted"},
+    {Cause::Cancelled, Action::Retry, "Cancelled"},
+    {Cause::Running, Action::Wait, "Running now"},
+    {Cause::AnotherRunning, Action::Wait, "Another update running"},
+    {Cause::NotReported, Action::Wait, "Not reported yet"},
+    {Cause::NotRecognised, Action::Skip, "Product not recognised"},
+    {Cause::Updated, Action::None, "Updated"},
+    {Cause::AlreadyUpdated, Action::None, "Already updated"},
+    {Cause::Undone, Action::None, "Undone"},
 };
+
+// One entry per cause, in the enumeration's order.
+constexpr bool EveryCauseInOrder() {
+    for (int i = 0; i < kCauses; ++i) {
+        if (kCauseInfo[i].cause != static_cast<Cause>(i))
+            return false;
+    }
+    return sizeof kCauseInfo / sizeof kCauseInfo[0] == kCauses;
+}
+static_assert(EveryCauseInOrder(), "kCauseInfo lists every Cause in order");
 
 // Update.exe's exit statuses (its README, "Exit status").
 const struct {
@@ -506,23 +517,45 @@ std::string RecordMatching(const LastRun& run, const char* format, FormatArgs& a
     return std::string();
 }
 
+// Records among a run's first that, in a run ending with the status, make
+// the cause.
+const struct {
+    const char* record;
+    long status;
+    Cause cause;
+    const char* sentence;
+} kRunKinds[] = {
+    // Written by the coming Update.exe /undo after its start banner.
+    {"元に戻す .", 0, Cause::Undone, "Undone"},
+};
+
+bool KindOfRun(Verdict& v, long status, const LastRun& run) {
+    for (const auto& kind : kRunKinds) {
+        for (const RunRecord& r : run.head) {
+            if (kind.status == status && r.text == kind.record) {
+                v.cause = kind.cause;
+                v.sentence = kind.sentence;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // A run that ended with status; run is null for a status query's result,
 // which leaves no log.
 void Ended(Verdict& v, long status, const LastRun* run) {
     v.status = Number(status);
     v.meaning = Meaning(status);
     FormatArgs args;
+    if (run != nullptr && KindOfRun(v, status, *run))
+        return;
     switch (status) {
     case 0:
-        if (run != nullptr && run->undo) {
-            v.cause = Cause::Undone;
-            v.sentence = "Undone";
-        } else {
-            v.cause = Cause::Updated;
-            v.sentence = run != nullptr && run->sample
-                             ? "Updated by a sample build of Update.exe, not a release"
-                             : "Updated";
-        }
+        v.cause = Cause::Updated;
+        v.sentence = run != nullptr && SampleBuild(*run)
+                         ? "Updated by a sample build of Update.exe, not a release"
+                         : "Updated";
         return;
     case 1:
         FailedRun(v, *run);
@@ -590,6 +623,10 @@ void ResultAlone(Verdict& v, const Evidence& e) {
 }
 
 } // namespace
+
+bool SampleBuild(const LastRun& run) {
+    return run.head.size() > 1 && run.head[1].text == LOG_SAMPLE_BUILD;
+}
 
 const char* ActionWord(Action action) {
     return kActionWords[static_cast<int>(action)];

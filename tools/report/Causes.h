@@ -79,3 +79,7 @@ struct Verdict {
 };
 
 Verdict Judge(const Evidence& evidence);
+
+// Whether the run's build carries the sample payload: the record right after
+// its start banner says so.
+bool SampleBuild(const LastRun& run);

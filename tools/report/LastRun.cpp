@@ -21,8 +21,10 @@ constexpr size_t kHeaderMax = 320;
 // Longest line kept of a record: the log cuts a text at 1,023 bytes.
 constexpr size_t kLineMax = 4096;
 // Records kept from the end of a run: a failure and what follows it, or the
-// step a run stopped after, are among the last few.
+// step a run stopped after, are among the last few. Those kept from its
+// start say what kind of run it is.
 constexpr size_t kTailRecords = 24;
+constexpr size_t kHeadRecords = 6;
 
 // A log file open for reading. One that holds a run or a few is read whole,
 // at once, into a buffer that serves machine after machine: every later
@@ -149,13 +151,12 @@ Scan FindLastStart(const OpenLog& log, uint64_t& budget, uint64_t& lineStart, ch
     return Scan::NotFound;
 }
 
-// Takes the run's records in order: the marks of the run, and the last few.
+// Takes the run's records in order: its first few, its closing record, and
+// its last few.
 void Take(LastRun& run, std::string& time, std::string& text, size_t index) {
     FormatArgs args;
-    if (index == 1 && text == LOG_SAMPLE_BUILD)
-        run.sample = true;
-    if (text == kUndoRecord)
-        run.undo = true;
+    if (index < kHeadRecords)
+        run.head.push_back(RunRecord{time, text});
     if (MatchFormat(LOG_EXIT_STATUS, text, args)) {
         run.closed = true;
         run.exitStatus = args.Number(0);
@@ -243,9 +244,6 @@ class RecordReader {
 };
 
 } // namespace
-
-// Written by the coming Update.exe /undo after its start banner.
-const char kUndoRecord[] = "元に戻す .";
 
 bool OpenFound(const FoundFile& file, HANDLE& handle, DWORD& error) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -33,11 +33,8 @@ struct RunRecord {
 struct LastRun {
     RunState state = RunState::NoLog;
     std::string start; // the time of its start banner
-    // The record right after the banner says the build carries the sample
-    // payload.
-    bool sample = false;
-    // The run undid an update (a record kUndoRecord).
-    bool undo = false;
+    // Its first records, the banner among them: what kind of run it is.
+    std::vector<RunRecord> head;
     // Its closing record: the exit status and when it was written.
     bool closed = false;
     long exitStatus = 0;
@@ -46,9 +43,6 @@ struct LastRun {
     // failed, or the step it stopped after, is near the end.
     std::vector<RunRecord> tail;
 };
-
-// The record by which Update.exe /undo says what the run does.
-extern const char kUndoRecord[];
 
 // Where logs are read, kept from one machine to the next.
 struct ReadBuffers {

@@ -136,7 +136,7 @@ Row Examine(const Machine& machine, const FILETIME& staleBefore, ReadBuffers& bu
     if (e.run.state == RunState::Found) {
         row.lastRun = e.run.start;
         row.ended = e.run.end;
-        row.sample = e.run.sample;
+        row.sample = SampleBuild(e.run);
     }
     // Both times are the file server's, so the machines' clocks and time
     // zones play no part.
