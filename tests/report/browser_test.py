@@ -3,10 +3,9 @@
 headless Chromium lays the page out at a wide and a narrow window, and a
 script added to a copy of it reads back what a reader sees: every count of
 the bar whole inside its segment, one colour per action, the causes grouped
-with their counts, a working link to each log, the start of each run and the
-sample builds marked. The small page is also printed to PDF, whose text
-(pdftotext) must show the counts and the hostile names as text. Screenshots
-stay in WORK_DIR (report-10.png, report-10-narrow.png, report-5000.png).
+with their counts, a working link to each log, the start of each run, the
+sample builds marked and the hostile names shown as text. Screenshots stay in
+WORK_DIR (report-10.png, report-10-narrow.png, report-5000.png).
 Where Chromium is missing or cannot run, the test says so and is skipped
 (77).
 
@@ -29,7 +28,7 @@ SKIP = 77
 
 # Reads the laid-out page into a <pre id="seen"> as JSON.
 PROBE = """<script type="text/javascript">
-var seen = {bar: [], tags: {}, groups: [], links: [], untimed: 0, sample: []};
+var seen = {bar: [], tags: {}, groups: [], links: [], untimed: 0, sample: [], text: document.body.innerText};
 var cells = document.querySelectorAll("table.bar td");
 for (var i = 0; i < cells.length; i++) {
   var td = cells[i], range = document.createRange();
@@ -97,9 +96,9 @@ def laid_out(page, width):
 
 
 def check_page(folder, counts, samples, failures):
-    """The checks of the laid-out page, at two widths."""
+    """The checks of the laid-out page, at two widths; the text it shows."""
     page = os.path.join(folder, "report.html")
-    for width in (1280, 480):
+    for width in (480, 1280):
         seen = laid_out(page, width)
         where = "%s at %d px" % (os.path.basename(folder), width)
         shown = {c["action"]: int(c["text"]) for c in seen["bar"]}
@@ -133,13 +132,13 @@ def check_page(folder, counts, samples, failures):
             failures.append("%s: %d runs without their time" % (where, seen["untimed"]))
         if sorted(seen["sample"]) != sorted(samples):
             failures.append("%s: sample builds marked %r, not %r" % (where, seen["sample"], samples))
+    return seen["text"]
 
 
 def main():
     wine_run, exe, work = sys.argv[1:4]
-    for tool, package in (("chromium", "chromium"), ("pdftotext", "poppler-utils")):
-        if shutil.which(tool) is None:
-            skip("%s is not installed (make setup installs %s)" % (tool, package))
+    if shutil.which("chromium") is None:
+        skip("chromium is not installed (make setup installs it)")
     shutil.rmtree(work, ignore_errors=True)
     failures = []
     for machines in (10, 5000):
@@ -159,7 +158,7 @@ def main():
         if p.returncode != 0:
             print("FAIL: UpdateReport exited %d: %s" % (p.returncode, p.stderr.decode("cp932", "replace")))
             return 1
-        check_page(page_folder, counts, samples, failures)
+        shown = check_page(page_folder, counts, samples, failures)
         page = os.path.join(os.path.abspath(page_folder), "report.html")
         shots = [("report-%d.png" % machines, 1280)] + ([("report-10-narrow.png", 480)] if machines == 10 else [])
         for name, width in shots:
@@ -169,19 +168,10 @@ def main():
                 failures.append("no screenshot: %s" % taken.stderr.decode("utf-8", "replace")[-500:])
             else:
                 print("screenshot: %s" % shot)
-        if machines != 10:
-            continue
-        pdf = os.path.join(work, "report-10.pdf")
-        chromium(page, "--no-pdf-header-footer", "--print-to-pdf=" + pdf)
-        text = subprocess.run(["pdftotext", "-layout", pdf, "-"], capture_output=True,
-                              check=True).stdout.decode("utf-8")
-        seen = " ".join(text.split())
-        for action, count in counts.items():
-            if count and not re.search(r"\b%s %d \(" % (action, count), seen):
-                failures.append("the printed page shows no count %s %d" % (action, count))
-        for name in HOSTILE + ["<b>x</b>"]:
-            if name not in seen:
-                failures.append("the printed page does not show %r as text" % name)
+        if machines == 10:
+            for name in HOSTILE + ["<b>x</b>"]:
+                if name not in shown:
+                    failures.append("the page does not show %r as text" % name)
     for f in failures:
         print("FAIL:", f)
     print("%d passed, %d failed" % (0 if failures else 1, 1 if failures else 0))
