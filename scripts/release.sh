@@ -115,7 +115,10 @@ if [ -n "${SIGN_PKCS12:-}" ]; then
 fi
 
 version=$(sed -n 's/^ *VALUE "FileVersion", "\(.*\)"/\1/p' "$root/Update/res/Update.rc")
+# It quotes the log's Japanese texts: a byte-order mark makes Notepad read it
+# as UTF-8 on every Windows.
 {
+    printf '\357\273\277'
     if [ $sample = 1 ]; then
         echo "*** SAMPLE PAYLOAD: this Update.exe installs the repository's sample files, ***"
         echo "*** not the vendor's. Do not ship it.                                      ***"

@@ -14,9 +14,10 @@ rem   0 updated   1 failed (see the log; run again)   2 not recognised
 rem   3 already updated   5 another update was running (run again)
 rem
 rem After the rollout, UpdateReport.exe (beside Update.exe in the release)
-rem sums the logs folder up, machine by machine:
-rem   UpdateReport.exe \\server\share\logs
-rem writes report.csv and report.html into that folder.
+rem says what to do next, machine by machine:
+rem   UpdateReport.exe \\server\share\logs --machines targets.txt
+rem writes report.csv and report.html into the current folder (not into
+rem logs, which every machine may write).
 setlocal
 set "FOLDER=%~1"
 if "%FOLDER%"=="" set "FOLDER=%~dp0"

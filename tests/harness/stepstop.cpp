@@ -5,7 +5,9 @@
 // folder's drive just before it and goes on; UPDATE_HOLD_AT_CALL=N holds
 // the update just before it, after setting the event UPDATE_HOLD_NAME-held,
 // until the event UPDATE_HOLD_NAME-go is set. UPDATE_CALLS_FILE names a file
-// that receives the number of calls made, at the end.
+// that receives the number of calls made, at the end. UPDATE_STOP_STATUS is
+// the status a stopped process ends with (97 unless given): some ways of
+// ending a process report 0 or 1.
 #include "FileLayer.h"
 #include "Globals.h"
 #include "SystemLibrary.h"
@@ -20,6 +22,7 @@ static UpdateApp theApp;
 
 namespace {
 int g_stopAt = 0;
+UINT g_stopStatus = 97;
 int g_failAt = 0;
 int g_fillAt = 0;
 int g_holdAt = 0;
@@ -46,7 +49,7 @@ void FillDrive() {
 bool OnCall(void*, DiskCall, const char*, const char*) {
     ++g_calls;
     if (g_calls == g_stopAt)
-        TerminateProcess(GetCurrentProcess(), 97);
+        TerminateProcess(GetCurrentProcess(), g_stopStatus);
     if (g_calls == g_fillAt)
         FillDrive();
     if (g_calls == g_holdAt && g_holdName != nullptr) {
@@ -85,6 +88,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_holdAt = Number("UPDATE_HOLD_AT_CALL");
     g_holdName = getenv("UPDATE_HOLD_NAME");
     g_callsFile = getenv("UPDATE_CALLS_FILE");
+    if (getenv("UPDATE_STOP_STATUS") != nullptr)
+        g_stopStatus = static_cast<UINT>(Number("UPDATE_STOP_STATUS"));
     SetDiskCallHook(OnCall, nullptr);
     const int status = WinApp::Run(instance);
     if (g_callsFile != nullptr) {

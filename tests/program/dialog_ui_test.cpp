@@ -132,10 +132,10 @@ TEST_P(ModeTest, ShowsTheModeTextWithTheFocusOnRunAndCancelAsDefault) {
     ASSERT_TRUE(FocusWindow(dialog));
 
     // Enter presses the default button, キャンセル: the program ends, and
-    // the log holds the start banner and the mode line only.
+    // the log holds the start-up's records and the closing one only.
     ASSERT_TRUE(PressKeys(dialog, "Return"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
-    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords + 1) << run.install.Log();
 }
 
 TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
@@ -165,7 +165,7 @@ TEST_P(ModeTest, NoKeepsTheDialogAsItWas) {
     EXPECT_EQ(FocusOf(run.dialog), GetDlgItem(run.dialog, IDCANCEL));
     ASSERT_TRUE(PressKeys(run.dialog, "space"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
-    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords + 1) << run.install.Log();
 }
 
 TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
@@ -190,11 +190,15 @@ TEST_P(ModeTest, YesDisablesBothButtonsAndEndsWithTheSuccessBox) {
     EXPECT_EQ(ts::MessageBoxIconKind(done), ts::kIconInformation);
     EXPECT_EQ(MessageBoxButtons(done), std::vector<int>{IDOK});
     EXPECT_EQ(GetWindow(done, GW_OWNER), run.dialog);
-    // The update did its work.
+    // The update did its work; the run's closing record waits for the box.
     EXPECT_TRUE(ts::Exists(run.install.featureFolder + "\\WSUS.txt"));
+    EXPECT_EQ(std::string::npos, run.install.Log().find("終了コード")) << run.install.Log();
 
     ASSERT_TRUE(PressUntilGone(done, "Return"));
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
+    const std::string log = run.install.Log();
+    const std::string closing = " : 終了コード 0 .\r\n";
+    EXPECT_EQ(log.size() - closing.size(), log.rfind(closing)) << log;
     EXPECT_FALSE(IsWindow(run.dialog));
 }
 
@@ -317,7 +321,7 @@ TEST(Dialog, TheSystemMenuEndsWithTheVersionItem) {
     // Closing from the title bar while waiting is a cancel.
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
-    EXPECT_EQ(run.install.LogRecords(), kStartupRecords) << run.install.Log();
+    EXPECT_EQ(run.install.LogRecords(), kStartupRecords + 1) << run.install.Log();
 }
 
 TEST(Dialog, TwoPostedRunCommandsOpenOneConfirmation) {

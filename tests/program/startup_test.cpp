@@ -216,7 +216,7 @@ const char kAlreadyUpdated[] = "TALMERO ProのWindows Update支援機能は既�
 
 TEST_F(StartupRunTest, NotRecognisedShowsTheErrorBoxAndLogsModeZero) {
     RunExpectingBox(kNotRecognised, ts::kIconError, kExitNotRecognised, tmp);
-    EXPECT_EQ(kStartRecords + "\r\n動作モード 0 .\r\n", LogMessages(tmp));
+    EXPECT_EQ(kStartRecords + "\r\n動作モード 0 .\r\n終了コード 2 .\r\n", LogMessages(tmp));
 }
 
 TEST_F(StartupRunTest, AlreadyUpdatedShowsAnInformationIconUnderTheErrorCaption) {
@@ -225,7 +225,7 @@ TEST_F(StartupRunTest, AlreadyUpdatedShowsAnInformationIconUnderTheErrorCaption)
     std::string marker = root + "\\cli\\WU\\WSUS.txt";
     ASSERT_TRUE(ts::WriteBytes(marker, "marker"));
     RunExpectingBox(kAlreadyUpdated, ts::kIconInformation, kExitAlreadyUpdated, tmp);
-    EXPECT_EQ(kStartRecords + "\r\n動作モード 2 .\r\n", LogMessages(tmp));
+    EXPECT_EQ(kStartRecords + "\r\n動作モード 2 .\r\n終了コード 3 .\r\n", LogMessages(tmp));
     // Nothing on disk changed.
     EXPECT_EQ(std::vector<std::string>{"WSUS.txt"}, ts::ListDir(root + "\\cli\\WU"));
     EXPECT_EQ("marker", ts::ReadBytes(marker));
@@ -241,7 +241,7 @@ TEST_F(StartupRunTest, DoubleByteTemporaryAndFeatureFolders) {
     ASSERT_TRUE(ts::WriteBytes(root + "\\製品能\\WU\\WSUS.txt", "x"));
     ASSERT_TRUE(ts::SetRegString(kServerKey, "InstallPath", install));
     RunExpectingBox(kAlreadyUpdated, ts::kIconInformation, kExitAlreadyUpdated, dbcsTmp);
-    EXPECT_EQ(kStartRecords + "\r\n動作モード 1 .\r\n", LogMessages(dbcsTmp));
+    EXPECT_EQ(kStartRecords + "\r\n動作モード 1 .\r\n終了コード 3 .\r\n", LogMessages(dbcsTmp));
 }
 
 TEST_F(StartupRunTest, TemporaryFolderTooLongForTheLogPathDropsTheLogAndGoesOn) {

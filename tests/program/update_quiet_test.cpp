@@ -27,6 +27,11 @@ const char kRunLock[] = "Global\\TALMERO_WU_Update";
 // Exit status of the test build when it ends itself at a call.
 constexpr int kStopped = 97;
 
+// The record that ends every run that wrote the start banner.
+std::string Closing(int status) {
+    return "終了コード " + std::to_string(status) + " .";
+}
+
 // A product installation: <root>\App\bin\ registered for the mode, its
 // feature folder <root>\App\WU with a patchjob.ini that names a share, an
 // old script and program that the update moves aside, an older PatchHub.exe,
@@ -155,7 +160,8 @@ std::vector<std::string> SuccessRecords(const Install& in, const std::string& ar
             "旧 " + f + "patchjob.vbe .",
             "新 " + f + "patchjob.vb_ .",
             "旧 " + f + "AlertKey.exe .",
-            "新 " + f + "AlertKey.ex_ ."};
+            "新 " + f + "AlertKey.ex_ .",
+            Closing(0)};
 }
 
 class QuietTest : public ::testing::TestWithParam<int> {
@@ -214,30 +220,36 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
          kNoProduct,
          "/QUIET",
          2,
-         {kBanner, "コマンドライン /QUIET .", "動作モード 0 ."},
+         {kBanner, "コマンドライン /QUIET .", "動作モード 0 .", Closing(2)},
          false,
          ""},
-        {"already updated", kUpdated, "-q", 3, {kBanner, "コマンドライン -q .", m}, false, ""},
+        {"already updated",
+         kUpdated,
+         "-q",
+         3,
+         {kBanner, "コマンドライン -q .", m, Closing(3)},
+         false,
+         ""},
         {"failure",
          kFolderInTheWay,
          "/q",
          1,
          {kBanner, "コマンドライン /q .", m,
-          "更新不可 " + root + "\\i\\App\\WU\\PatchSvc.ini : フォルダです ."},
+          "更新不可 " + root + "\\i\\App\\WU\\PatchSvc.ini : フォルダです .", Closing(1)},
          false,
          ""},
         {"another update",
          kOtherUpdate,
          "/quiet",
          5,
-         {kBanner, "コマンドライン /quiet .", "他の更新が実行中のため終了."},
+         {kBanner, "コマンドライン /quiet .", "他の更新が実行中のため終了.", Closing(5)},
          false,
          ""},
         {"unknown argument",
          kNothing,
          "/quiet /bogus",
          64,
-         {kBanner, "コマンドライン /quiet /bogus .", "不明な引数 /bogus ."},
+         {kBanner, "コマンドライン /quiet /bogus .", "不明な引数 /bogus .", Closing(64)},
          false,
          ""},
         {"log path too long",
@@ -245,7 +257,7 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
          "/quiet " + longLog,
          64,
          {kBanner, "コマンドライン /quiet " + longLog + " .",
-          "不明な引数 " + longLog.substr(0, 255) + " ."},
+          "不明な引数 " + longLog.substr(0, 255) + " .", Closing(64)},
          false,
          ""},
         {"log path of 259 bytes", kNothing, "/quiet /log=" + log259, 0, {}, true, log259},
@@ -254,7 +266,7 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
          "/quiet /log=" + log260,
          64,
          {kBanner, "コマンドライン /quiet /log=" + log260 + " .",
-          "不明な引数 " + ("/log=" + log260).substr(0, 255) + " ."},
+          "不明な引数 " + ("/log=" + log260).substr(0, 255) + " .", Closing(64)},
          false,
          ""},
         {"help", kNothing, "/q /?", 0, {}, false, "none"},
@@ -310,7 +322,7 @@ TEST_P(QuietTest, StatusChangesNothingAndTellsWhatAStartWouldEndWith) {
     EXPECT_FALSE(ts::Exists(in.Log()));
     // An unknown argument is a usage error here too, told only in the log.
     EXPECT_EQ(64, in.Run("/status /x"));
-    EXPECT_EQ(3u, Records(in.Log()).size());
+    EXPECT_EQ(4u, Records(in.Log()).size());
     ts::RemoveTree(in.Log());
 
     ASSERT_EQ(0, in.Run("/quiet"));
@@ -434,8 +446,9 @@ TEST_P(QuietTest, FilesInUseStopTheUpdateUntilTheyAreFree) {
         std::map<std::string, std::string> before = Snapshot(in.feature);
         EXPECT_EQ(1, in.Run("/quiet"));
         std::vector<std::string> records = Records(in.Log());
-        ASSERT_EQ(4u, records.size());
+        ASSERT_EQ(5u, records.size());
         EXPECT_EQ(0u, records[3].find("更新不可 " + in.F(file) + " : ")) << records[3];
+        EXPECT_EQ(Closing(1), records[4]);
         EXPECT_EQ(before, Snapshot(in.feature));
 
         if (held != INVALID_HANDLE_VALUE)
@@ -480,8 +493,10 @@ TEST_P(QuietTest, SettingsTextThatWouldBeCorruptedIsRefused) {
         int status = in.Run("/quiet");
         if (c.refusal != nullptr) {
             EXPECT_EQ(1, status);
+            const std::vector<std::string> records = Records(in.Log());
+            ASSERT_GE(records.size(), 2u);
             EXPECT_EQ("更新不可 " + in.F("patchjob.ini") + " : " + c.refusal + " .",
-                      Records(in.Log()).back());
+                      records[records.size() - 2]);
             EXPECT_EQ(before, Snapshot(in.feature));
             continue;
         }
@@ -556,6 +571,11 @@ TEST_P(QuietTest, AnUpdateEndedAtAnyCallIsFinishedByTheNextStart) {
         EXPECT_EQ(kStopped, in.Run("/quiet", {"UPDATE_STOP_AT_CALL=" + std::to_string(call)},
                                    "tests/update_stepstop.exe"));
         EXPECT_FALSE(ts::Exists(in.F("WSUS.txt")));
+        // Nothing closed the killed run's records.
+        const std::vector<std::string> killed = Records(in.Log());
+        EXPECT_TRUE(std::none_of(killed.begin(), killed.end(), [](const std::string& r) {
+            return r.rfind("終了コード", 0) == 0;
+        }));
         EXPECT_EQ(0, in.Run("/quiet"));
         EXPECT_EQ(expected, Snapshot(in.feature));
         EXPECT_EQ(std::vector<std::string>{"Update_Log.txt"}, ts::ListDir(in.temp));
@@ -643,7 +663,9 @@ TEST_P(FullDiskTest, AnyFreeSpaceEndsCompleteOrFinishable) {
         if (kib == 4) {
             // Far too little: the check before the first change says so.
             EXPECT_EQ(1, status);
-            EXPECT_EQ(0u, Records(in.Log()).back().find("空き容量不足 S:\\t\\App\\WU : "));
+            const std::vector<std::string> records = Records(in.Log());
+            ASSERT_GE(records.size(), 2u);
+            EXPECT_EQ(0u, records[records.size() - 2].find("空き容量不足 S:\\t\\App\\WU : "));
             EXPECT_EQ(before, now);
         }
         if (ExpectCompleteOrFinishable(in, status, before, expected, now))

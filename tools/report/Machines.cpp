@@ -1,86 +1,42 @@
 #include "Machines.h"
 
-#include "LongPath.h"
-#include "Mbcs.h"
 #include "Owners.h"
-#include "Text.h"
+#include "Utf8.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <map>
-
-const char kUnreadableLog[] = "unreadable log";
 
 namespace {
 
 // A result line is some forty bytes; anything much larger is no result file.
 constexpr DWORD kResultMax = 4096;
+// A result written this soon after the log's closing record is that run's.
+constexpr unsigned long long kOwnResultSeconds = 60;
 
 enum class Kind { Log, Backup, Result };
 struct Suffix {
-    const char* text;
+    const wchar_t* text;
     Kind kind;
 };
 // ".log.BAK" before ".log", which it does not end with anyway.
 const Suffix kSuffixes[] = {
-    {".log.bak", Kind::Backup}, {".log", Kind::Log}, {".result", Kind::Result}};
+    {L".log.bak", Kind::Backup}, {L".log", Kind::Log}, {L".result", Kind::Result}};
 
-char FoldAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+// Computer names compare as Windows compares them: without regard to case.
+std::wstring Key(const std::wstring& name) {
+    std::wstring key = name;
+    if (!key.empty())
+        CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+    return key;
 }
 
-// Compares names as Windows compares computer names: ASCII letters without
-// regard to case, double-byte characters as they are.
-int CompareNames(const std::string& a, const std::string& b) {
-    size_t i = 0;
-    while (i < a.size() && i < b.size()) {
-        const size_t n = MbcsCharLength(a.data(), a.size(), i);
-        const char ca = n == 1 ? FoldAscii(a[i]) : a[i];
-        const char cb = n == 1 ? FoldAscii(b[i]) : b[i];
-        if (ca != cb)
-            return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
-        if (n == 2 && i + 1 < b.size() && a[i + 1] != b[i + 1])
-            return static_cast<unsigned char>(a[i + 1]) < static_cast<unsigned char>(b[i + 1]) ? -1
-                                                                                               : 1;
-        i += n;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+bool EndsWithNoCase(const std::wstring& name, const wchar_t* suffix) {
+    const size_t n = wcslen(suffix);
+    return name.size() > n && Key(name.substr(name.size() - n)) == Key(suffix);
 }
 
-struct NameLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        return CompareNames(a, b) < 0;
-    }
-};
-
-// Whether name ends in suffix (ASCII, any case); '.' is never a trail byte,
-// so the suffix starts on a character boundary.
-bool EndsWithNoCase(const std::string& name, const char* suffix) {
-    const size_t n = strlen(suffix);
-    if (name.size() <= n)
-        return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (FoldAscii(name[name.size() - n + i]) != FoldAscii(suffix[i]))
-            return false;
-    }
-    return true;
-}
-
-// A file name in the ANSI code page; characters it lacks become '?', and
-// lossy says so.
-std::string ToAnsi(const wchar_t* wide, bool& lossy) {
-    std::string text;
-    lossy = !FromWide(wide, wcslen(wide), text, CP_ACP, Conversion::kStrict);
-    if (lossy)
-        FromWide(wide, wcslen(wide), text);
-    return text;
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-    const char* last = MbcsFindLast(folder.data(), folder.size(), '\\');
-    if (last != nullptr && last == folder.data() + folder.size() - 1)
-        return folder + name;
-    return folder + "\\" + name;
+std::wstring Join(const std::wstring& folder, const std::wstring& name) {
+    return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
 }
 
 bool ReadResult(const FoundFile& file, long& status) {
@@ -100,94 +56,40 @@ bool ReadResult(const FoundFile& file, long& status) {
     return ParseResultStatus(text, got, status);
 }
 
-enum class Group { Failed, Unfinished, Retry, NotConcerned, Done };
-
-struct StatusInfo {
-    long status;
-    const char* meaning;
-    Group group;
-    const char* colour;
-};
-
-// Update.exe's exit statuses (its README, "Exit status").
-const StatusInfo kStatuses[] = {
-    {0, "updated", Group::Done, "#2e8b57"},
-    {1, "update failed", Group::Failed, "#c0392b"},
-    {2, "not recognised", Group::NotConcerned, "#95a5a6"},
-    {3, "already updated", Group::Done, "#7fbf95"},
-    {4, "cancelled", Group::Retry, "#d4ac0d"},
-    {5, "another update running", Group::Retry, "#f1c40f"},
-    {64, "usage error", Group::Failed, "#8e44ad"},
-};
-const StatusInfo kUnknownStatus = {0, "unknown status", Group::Failed, "#7b241c"};
-const StatusInfo kNoResult = {0, "no result (still running or stopped)", Group::Unfinished,
-                              "#e67e22"};
-const StatusInfo kUnreadable = {0, "unreadable result file", Group::Failed, "#5d6d7e"};
-
-const StatusInfo& InfoOf(const Row& row) {
-    if (row.kind == StatusKind::NoResult)
-        return kNoResult;
-    if (row.kind == StatusKind::Unreadable)
-        return kUnreadable;
-    for (const StatusInfo& info : kStatuses) {
-        if (info.status == row.status)
-            return info;
-    }
-    return kUnknownStatus;
+// Seconds from a to b, b not before a.
+unsigned long long Seconds(const FILETIME& a, const FILETIME& b) {
+    const unsigned long long from =
+        (static_cast<unsigned long long>(a.dwHighDateTime) << 32) | a.dwLowDateTime;
+    const unsigned long long to =
+        (static_cast<unsigned long long>(b.dwHighDateTime) << 32) | b.dwLowDateTime;
+    return (to - from) / 10000000;
 }
 
-// The reason a row shows from its log's last run. A failed, unknown or
-// unfinished run falls back on its last record; for 2, 5 and 64 only the
-// record that says so counts, since a status query that leaves no log gives
-// them too, after runs that said something else.
-std::string ReasonOf(const Row& row, const ReasonFinder& run) {
-    const StatusInfo& info = InfoOf(row);
-    if (info.group == Group::Done || row.status == 4)
-        return std::string();
-    if (row.kind == StatusKind::NoResult || row.status == 1 || &info == &kUnknownStatus)
-        return run.Recognised().empty() ? run.LastRecord() : run.Recognised();
-    return run.Recognised();
-}
-
-int StatusRank(const Row& row) {
-    return row.kind == StatusKind::Exit ? 0 : (row.kind == StatusKind::NoResult ? 1 : 2);
-}
-
-// Exit statuses in order, a crash's (negative as cmd prints it) after the
-// program's own.
-int CompareStatus(const Row& a, const Row& b) {
-    if (StatusRank(a) != StatusRank(b))
-        return StatusRank(a) < StatusRank(b) ? -1 : 1;
-    const unsigned long sa = static_cast<unsigned long>(a.status);
-    const unsigned long sb = static_cast<unsigned long>(b.status);
-    return sa == sb ? 0 : (sa < sb ? -1 : 1);
+// The file whose last write says when the log was last written.
+const FoundFile& NewestLog(const Machine& machine) {
+    return machine.log.present ? machine.log : machine.backup;
 }
 
 } // namespace
 
-bool ListMachines(const std::string& folder, std::vector<Machine>& machines, DWORD& error) {
-    std::wstring wide;
-    if (!LongFormWide(Join(folder, "*").c_str(), wide)) {
-        error = ERROR_FILENAME_EXCED_RANGE;
-        return false;
-    }
+bool ListMachines(const std::wstring& folder, const std::vector<std::wstring>& targets,
+                  std::vector<Machine>& machines, DWORD& error) {
     WIN32_FIND_DATAW found;
-    UniqueFindHandle find(FindFirstFileW(wide.c_str(), &found));
+    UniqueFindHandle find(FindFirstFileW(Join(folder, L"*").c_str(), &found));
     if (!find.IsValid()) {
         error = GetLastError();
         return false;
     }
-    std::map<std::string, Machine, NameLess> byName;
+    std::map<std::wstring, Machine> byKey;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        bool lossy = false;
-        const std::string name = ToAnsi(found.cFileName, lossy);
+        const std::wstring name = found.cFileName;
         for (const Suffix& suffix : kSuffixes) {
             if (!EndsWithNoCase(name, suffix.text))
                 continue;
-            const std::string computer = name.substr(0, name.size() - strlen(suffix.text));
-            Machine& machine = byName[computer];
+            const std::wstring computer = name.substr(0, name.size() - wcslen(suffix.text));
+            Machine& machine = byKey[Key(computer)];
             if (machine.name.empty())
                 machine.name = computer;
             FoundFile& file = suffix.kind == Kind::Log      ? machine.log
@@ -195,11 +97,8 @@ bool ListMachines(const std::string& folder, std::vector<Machine>& machines, DWO
                                                             : machine.result;
             file.present = true;
             file.path = Join(folder, name);
-            bool shortLossy = false;
-            const std::string shortName = ToAnsi(found.cAlternateFileName, shortLossy);
-            file.shortPath = shortName.empty() || shortLossy ? "" : Join(folder, shortName);
-            if (lossy)
-                file.path = file.shortPath;
+            file.shortPath =
+                found.cAlternateFileName[0] != L'\0' ? Join(folder, found.cAlternateFileName) : L"";
             file.lastWrite = found.ftLastWriteTime;
             break;
         }
@@ -207,84 +106,64 @@ bool ListMachines(const std::string& folder, std::vector<Machine>& machines, DWO
     error = GetLastError();
     if (error != ERROR_NO_MORE_FILES)
         return false;
-    for (auto& entry : byName) {
+    for (auto& entry : byKey) {
         // A log's older generation alone is no machine of the rollout.
-        if (entry.second.log.present || entry.second.result.present)
+        if (!entry.second.log.present && !entry.second.result.present)
+            entry.second = Machine();
+    }
+    for (const std::wstring& target : targets) {
+        Machine& machine = byKey[Key(target)];
+        if (machine.name.empty())
+            machine.name = target;
+    }
+    for (auto& entry : byKey) {
+        if (!entry.second.name.empty())
             machines.push_back(std::move(entry.second));
     }
     return true;
 }
 
-Row Examine(const Machine& machine) {
+Row Examine(const Machine& machine, const FILETIME& staleBefore, ReadBuffers& buffers) {
     Row row;
-    row.name = machine.name;
-    LastRun run;
-    ReadLastRun(machine.log, machine.backup, run);
-    if (run.state == RunState::Found)
-        row.lastRun = run.start;
-    long status = 0;
-    if (!machine.result.present) {
-        row.kind = StatusKind::NoResult;
-    } else if (!ReadResult(machine.result, status)) {
-        row.kind = StatusKind::Unreadable;
-    } else if (run.state == RunState::Found && machine.log.present &&
-               CompareFileTime(&machine.result.lastWrite, &machine.log.lastWrite) < 0) {
-        // Written before the log's last record, so before the last run
-        // began: that run is still going, or was stopped before the script
-        // could record its end. Both times are the file server's, so the
-        // machines' clocks and time zones play no part.
-        row.kind = StatusKind::NoResult;
-    } else {
-        row.status = status;
+    row.name = Utf8FromWide(machine.name);
+    row.key = Key(machine.name);
+    Evidence e;
+    e.hasLog = machine.log.present || machine.backup.present;
+    if (machine.log.present)
+        row.logFile = Utf8FromWide(machine.name + L".log");
+    e.logName = Utf8FromWide(machine.name + L".log");
+    ReadLastRun(machine.log, machine.backup, e.run, buffers);
+    if (e.run.state == RunState::Found) {
+        row.lastRun = e.run.start;
+        row.ended = e.run.end;
+        row.sample = SampleBuild(e.run);
     }
-    if (run.state == RunState::Unreadable || row.kind == StatusKind::Unreadable)
-        row.reason = kUnreadableLog;
-    else if (run.state == RunState::Found)
-        row.reason = ReasonOf(row, run.reason);
+    // Both times are the file server's, so the machines' clocks and time
+    // zones play no part.
+    const FILETIME& logWrite = NewestLog(machine).lastWrite;
+    e.hasResult = machine.result.present;
+    e.resultAfterLog = CompareFileTime(&machine.result.lastWrite, &logWrite) >= 0;
+    // The script writes the result as soon as the program has ended: one
+    // written moments after the closing record is that run's own, repeats
+    // the status the record carries, and is not opened. Opening files is
+    // most of a report's time.
+    if (e.hasResult && e.run.closed && e.resultAfterLog &&
+        Seconds(logWrite, machine.result.lastWrite) < kOwnResultSeconds) {
+        e.resultRead = true;
+        e.resultStatus = e.run.exitStatus;
+    } else {
+        e.resultRead = e.hasResult && ReadResult(machine.result, e.resultStatus);
+    }
+    e.logStale = CompareFileTime(&logWrite, &staleBefore) < 0;
+    row.verdict = Judge(e);
     return row;
 }
 
-std::string StatusText(const Row& row) {
-    if (row.kind == StatusKind::NoResult)
-        return "no result";
-    if (row.kind == StatusKind::Unreadable)
-        return "unreadable";
-    char text[16];
-    snprintf(text, sizeof text, "%ld", row.status);
-    return text;
-}
-
-std::string Meaning(const Row& row) {
-    const StatusInfo& info = InfoOf(row);
-    // A status from an exception code (0xC0000005 and the like): the
-    // program itself failed.
-    if (&info == &kUnknownStatus && row.status < 0) {
-        char text[64];
-        snprintf(text, sizeof text, "ended abnormally (0x%08lX)",
-                 static_cast<unsigned long>(row.status));
-        return text;
-    }
-    return info.meaning;
-}
-
-const char* StatusColour(const Row& row) {
-    return InfoOf(row).colour;
-}
-
-std::string StatusLabel(const Row& row) {
-    return row.kind == StatusKind::Exit ? StatusText(row) + " " + Meaning(row) : Meaning(row);
-}
-
-bool StatusThenName(const Row& a, const Row& b) {
-    const int status = CompareStatus(a, b);
-    return status != 0 ? status < 0 : CompareNames(a.name, b.name) < 0;
-}
-
-bool FailuresFirst(const Row& a, const Row& b) {
-    const Group ga = InfoOf(a).group, gb = InfoOf(b).group;
-    return ga != gb ? ga < gb : StatusThenName(a, b);
-}
-
-bool SameStatus(const Row& a, const Row& b) {
-    return CompareStatus(a, b) == 0;
+bool ActionThenName(const Row& a, const Row& b) {
+    const Action aa = ActionOf(a.verdict.cause), ab = ActionOf(b.verdict.cause);
+    if (aa != ab)
+        return aa < ab;
+    if (a.verdict.cause != b.verdict.cause)
+        return a.verdict.cause < b.verdict.cause;
+    return a.key < b.key;
 }

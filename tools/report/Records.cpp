@@ -1,79 +1,12 @@
 #include "Records.h"
 
+#include "Mbcs.h"
+
+#include <stdlib.h>
 #include <string.h>
+#include <vector>
 
 namespace {
-
-enum class Match { Whole, Prefix, Suffix, Contains };
-// Cause: says what failed. Summary: says that something failed, and only
-// counts when no cause does. Detail: completes the cause right before it.
-enum class Role { Cause, Summary, Detail };
-
-struct FailureForm {
-    const char* text;
-    Match match;
-    Role role;
-};
-
-// Update.exe's records that say why a run failed, first match wins. A pattern
-// that starts with a blank cannot start inside a double-byte character (no
-// trail byte is below 0x40), so a match is always on a character boundary.
-const FailureForm kFailureForms[] = {
-    {"更新不可 ", Match::Prefix, Role::Cause},
-    {"空き容量不足 ", Match::Prefix, Role::Cause},
-    {" 書き込み失敗 : ", Match::Contains, Role::Cause},
-    {" コピー失敗 : ", Match::Contains, Role::Cause},
-    {"ファイルコピー失敗.", Match::Whole, Role::Summary},
-    {" 名前変更失敗 : ", Match::Contains, Role::Cause},
-    {" 削除失敗 : ", Match::Contains, Role::Cause},
-    {"展開に失敗 ", Match::Prefix, Role::Cause},
-    {" 展開失敗.", Match::Suffix, Role::Detail},
-    {" 展開失敗 : ", Match::Contains, Role::Detail},
-    {"ペイロードに ", Match::Prefix, Role::Detail},
-    {"不明な引数 ", Match::Prefix, Role::Cause},
-    {"他の更新が実行中のため終了.", Match::Whole, Role::Cause},
-    // On a server the run goes on after the first rescue failed.
-    {"救済措置失敗.", Match::Whole, Role::Summary},
-    {"サーバ救済措置失敗.", Match::Whole, Role::Summary},
-    {"サーバ救済措置失敗 : ", Match::Prefix, Role::Cause},
-    {"サーバ名不正 ", Match::Prefix, Role::Cause},
-    {"ファイル生成失敗.", Match::Whole, Role::Cause},
-    {"ファイル生成失敗 ", Match::Prefix, Role::Cause},
-    {"共有パス生成失敗 ", Match::Prefix, Role::Cause},
-    {"パス生成失敗 ", Match::Prefix, Role::Cause},
-    // "<file> 生成失敗." and the forms with a reason after it.
-    {" 生成失敗", Match::Contains, Role::Cause},
-    {"動作モード 0 .", Match::Whole, Role::Cause},
-};
-
-bool Matches(const FailureForm& form, const char* text, size_t length) {
-    const size_t n = strlen(form.text);
-    if (n > length)
-        return false;
-    switch (form.match) {
-    case Match::Whole:
-        return n == length && memcmp(text, form.text, n) == 0;
-    case Match::Prefix:
-        return memcmp(text, form.text, n) == 0;
-    case Match::Suffix:
-        return memcmp(text + length - n, form.text, n) == 0;
-    case Match::Contains:
-        for (size_t at = 0; at + n <= length; ++at) {
-            if (memcmp(text + at, form.text, n) == 0)
-                return true;
-        }
-        return false;
-    }
-    return false;
-}
-
-const FailureForm* Recognise(const char* text, size_t length) {
-    for (const FailureForm& form : kFailureForms) {
-        if (Matches(form, text, length))
-            return &form;
-    }
-    return nullptr;
-}
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -128,29 +61,67 @@ bool IsStartBanner(const RecordView& record) {
            memcmp(record.text, kStartBanner, record.textLength) == 0;
 }
 
-void ReasonFinder::Feed(const char* text, size_t length) {
-    last_.assign(text, length);
-    const FailureForm* form = Recognise(text, length);
-    const bool afterCause = lastWasCause_;
-    lastWasCause_ = false;
-    if (form == nullptr)
-        return;
-    switch (form->role) {
-    case Role::Detail:
-        if (afterCause) {
-            cause_.append(" ").append(text, length);
-            break;
+std::string FormatArgs::Text(int i) const {
+    return i < count ? std::string(arg[i].text, arg[i].length) : std::string();
+}
+
+long FormatArgs::Number(int i) const {
+    return i < count ? strtol(Text(i).c_str(), nullptr, 10) : 0;
+}
+
+namespace {
+
+// Matches text[at, length) against format from the conversion numbered
+// args.count on; backtracks over the lengths a %s may take.
+bool MatchFrom(const char* format, const char* text, size_t at, size_t length, FormatArgs& args) {
+    while (*format != '\0') {
+        if (format[0] != '%' || format[1] == '%') {
+            const size_t n = format[0] == '%' ? 2 : 1;
+            if (at >= length || text[at] != format[n - 1])
+                return false;
+            ++at;
+            format += n;
+            continue;
         }
-        cause_.assign(text, length);
-        break;
-    case Role::Cause:
-        cause_.assign(text, length);
-        lastWasCause_ = true;
-        break;
-    case Role::Summary:
-        summary_.assign(text, length);
-        break;
+        if (args.count == FormatArgs::kMax)
+            return false;
+        const int index = args.count++;
+        if (format[1] == 's') {
+            // Each character boundary, longest first.
+            std::vector<size_t> ends(1, at);
+            for (size_t i = at; i < length; i += MbcsCharLength(text, length, i))
+                ends.push_back(i + MbcsCharLength(text, length, i));
+            for (size_t k = ends.size(); k-- > 0;) {
+                args.count = index + 1;
+                args.arg[index] = {text + at, ends[k] - at};
+                if (MatchFrom(format + 2, text, ends[k], length, args))
+                    return true;
+            }
+            args.count = index;
+            return false;
+        }
+        const bool isUnsigned = format[1] == 'l' && format[2] == 'u';
+        if (!isUnsigned && format[1] != 'd')
+            return false;
+        const size_t from = at;
+        if (!isUnsigned && at < length && text[at] == '-')
+            ++at;
+        const size_t digits = at;
+        while (at < length && IsDigit(text[at]))
+            ++at;
+        if (at == digits)
+            return false;
+        args.arg[index] = {text + from, at - from};
+        format += isUnsigned ? 3 : 2;
     }
+    return at == length;
+}
+
+} // namespace
+
+bool MatchFormat(const char* format, const char* text, size_t length, FormatArgs& args) {
+    args.count = 0;
+    return MatchFrom(format, text, 0, length, args);
 }
 
 bool ParseResultStatus(const char* text, size_t length, long& status) {

@@ -1,7 +1,9 @@
 // The texts UpdateReport reads: records of Update.exe's log and the line of
 // update-startup.cmd's result file. Pure functions over byte strings in code
-// page 932, so that the rules can be read and extended in one place.
+// page 932; the record texts themselves are Update.exe's own (LogTexts.h).
 #pragma once
+
+#include "LogTexts.h"
 
 #include <stddef.h>
 #include <string>
@@ -10,8 +12,7 @@
 // also sorts as text.
 constexpr size_t kRecordTimeLength = 19;
 
-// The text of the record every run of Update.exe starts with.
-constexpr char kStartBanner[] = "====================【開始】====================.";
+constexpr char kStartBanner[] = LOG_START_BANNER;
 constexpr size_t kStartBannerLength = sizeof kStartBanner - 1;
 
 struct RecordView {
@@ -26,23 +27,29 @@ struct RecordView {
 bool ParseRecord(const char* line, size_t length, RecordView& record);
 bool IsStartBanner(const RecordView& record);
 
-// Picks, from the records of one run fed in order, the one that says what
-// failed. A record naming a file or a cause wins over a summary such as
-// "ファイルコピー失敗." that follows it; a detail right after its cause (the
-// file after the unpack's code) is joined to it.
-class ReasonFinder {
-  public:
-    void Feed(const char* text, size_t length);
-    // The recognised failure; empty when no record of the run is one.
-    const std::string& Recognised() const { return cause_.empty() ? summary_ : cause_; }
-    const std::string& LastRecord() const { return last_; }
+// The values a record holds in the places of its format's conversions.
+struct FormatArgs {
+    static constexpr int kMax = 4;
+    struct Arg {
+        const char* text;
+        size_t length;
+    };
+    Arg arg[kMax] = {};
+    int count = 0;
 
-  private:
-    std::string cause_;
-    std::string summary_;
-    std::string last_;
-    bool lastWasCause_ = false;
+    std::string Text(int i) const;
+    // A %d or %lu value; 0 when there is none.
+    long Number(int i) const;
 };
+
+// Whether text is what printf would make of format (conversions %s, %d,
+// %lu and %%), and the values it holds. A %s takes the longest text that
+// lets the rest match, on whole characters: "%s %s : %s ." splits a path
+// with blanks in it before the last word ahead of " : ".
+bool MatchFormat(const char* format, const char* text, size_t length, FormatArgs& args);
+inline bool MatchFormat(const char* format, const std::string& text, FormatArgs& args) {
+    return MatchFormat(format, text.data(), text.size(), args);
+}
 
 // The exit status that ends a result line "%DATE% %TIME% %STATUS%": its last
 // blank-separated token, a decimal number that may be negative (a crashed
