@@ -30,6 +30,14 @@ bool LongFormWide(const char* path, std::wstring& wide) {
     return text.size() < kLongFormBytes && ToWide(text, wide);
 }
 
+std::wstring LongForm(const std::wstring& path) {
+    if (path.compare(0, 4, L"\\\\?\\") == 0)
+        return path;
+    if (path.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC" + path.substr(1);
+    return L"\\\\?\\" + path;
+}
+
 bool PathNeedsLongForm(const char* path) {
     return strnlen(path, kShortPathLimit) >= kShortPathLimit;
 }

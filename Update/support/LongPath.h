@@ -32,6 +32,8 @@ BOOL CreateDirectoryLong(const char* path, LPSECURITY_ATTRIBUTES securityAttribu
 // + path, in UTF-16. False when it does not fit kLongFormBytes or does not
 // convert.
 bool LongFormWide(const char* path, std::wstring& wide);
+// The same for a path in UTF-16; one already in that form stays as it is.
+std::wstring LongForm(const std::wstring& path);
 // Whether the byte-string calls cannot take the path (260 bytes or more).
 bool PathNeedsLongForm(const char* path);
 // Whether CreateDirectoryLong takes the long form on this platform id.

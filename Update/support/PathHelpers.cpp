@@ -103,33 +103,37 @@ bool BuildTempFilePath(const char* name, char* out, size_t capacity) {
     return JoinPath(folder, name, out, capacity);
 }
 
-bool AbsolutePath(const char* argument, std::string& absolute) {
-    std::wstring wide;
-    if (argument[0] == '\0') {
+bool AbsolutePath(const std::wstring& argument, std::wstring& absolute) {
+    if (argument.empty()) {
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    if (!ToWide(argument, strlen(argument), wide, CP_ACP, Conversion::kStrict))
-        return false;
     // The platform's calls add the prefix again where a path needs it.
-    if (wide.compare(0, 8, L"\\\\?\\UNC\\") == 0)
-        wide = L"\\\\" + wide.substr(8);
-    else if (wide.compare(0, 4, L"\\\\?\\") == 0)
-        wide = wide.substr(4);
-    std::wstring full(MAX_PATH, L'\0');
+    std::wstring path = argument;
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        path = L"\\\\" + path.substr(8);
+    else if (path.compare(0, 4, L"\\\\?\\") == 0)
+        path = path.substr(4);
+    absolute.assign(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n =
-            GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(absolute.size()),
+                                         &absolute[0], nullptr);
         if (n == 0)
             return false;
-        if (n < full.size()) {
-            full.resize(n);
+        if (n < absolute.size()) {
+            absolute.resize(n);
             break;
         }
-        full.resize(n + 1);
+        absolute.resize(n + 1);
     }
-    const bool driveRoot = full.size() == 3 && full[1] == L':';
-    while (!driveRoot && full.size() > 3 && full.back() == L'\\')
-        full.pop_back();
-    return FromWide(full, absolute, CP_ACP, Conversion::kStrict);
+    const bool driveRoot = absolute.size() == 3 && absolute[1] == L':';
+    while (!driveRoot && absolute.size() > 3 && absolute.back() == L'\\')
+        absolute.pop_back();
+    return true;
+}
+
+bool AbsolutePath(const char* argument, std::string& absolute) {
+    std::wstring wide, full;
+    return ToWide(argument, strlen(argument), wide, CP_ACP, Conversion::kStrict) &&
+           AbsolutePath(wide, full) && FromWide(full, absolute, CP_ACP, Conversion::kStrict);
 }

@@ -44,3 +44,5 @@ bool BuildTempFilePath(const char* name, char* out, size_t capacity);
 // root, at any length. False with the system's last error when it cannot be
 // resolved or does not come back into the ANSI code page.
 bool AbsolutePath(const char* argument, std::string& absolute);
+// The same for a name in UTF-16, which any name is.
+bool AbsolutePath(const std::wstring& argument, std::wstring& absolute);

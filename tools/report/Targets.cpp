@@ -1,6 +1,7 @@
 #include "Targets.h"
 
 #include "Owners.h"
+#include "Text.h"
 
 namespace {
 
@@ -14,20 +15,10 @@ std::wstring Decode(const std::string& bytes) {
         text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
         return text;
     }
-    size_t from = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    const char* data = bytes.data() + from;
-    const int length = static_cast<int>(bytes.size() - from);
+    const size_t from = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     // UTF-8 when it is that throughout, else the ANSI code page.
-    UINT codePage = CP_UTF8;
-    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, data, length, nullptr, 0);
-    if (n <= 0 && length > 0) {
-        codePage = CP_ACP;
-        n = MultiByteToWideChar(CP_ACP, 0, data, length, nullptr, 0);
-    }
-    if (n <= 0)
-        return text;
-    text.assign(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(codePage, 0, data, length, &text[0], n);
+    if (!ToWide(bytes.data() + from, bytes.size() - from, text, CP_UTF8, Conversion::kStrict))
+        ToWide(bytes.data() + from, bytes.size() - from, text);
     return text;
 }
 

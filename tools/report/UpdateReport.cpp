@@ -11,7 +11,9 @@
 #include "Utf8.h"
 
 #include "ErrorText.h"
+#include "LongPath.h"
 #include "Owners.h"
+#include "PathHelpers.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -174,40 +176,10 @@ Parsed Parse(int argc, wchar_t** argv, Arguments& args, int& status) {
     return Parsed::Run;
 }
 
-// The absolute form of a path argument, without a trailing backslash unless
-// it is a drive's root. False with the platform's error code.
-bool AbsolutePath(const wchar_t* argument, std::wstring& absolute, DWORD& error) {
-    std::vector<wchar_t> full(MAX_PATH);
-    for (;;) {
-        const DWORD n =
-            GetFullPathNameW(argument, static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (n == 0) {
-            error = GetLastError();
-            return false;
-        }
-        if (n < full.size())
-            break;
-        full.resize(n + 1);
-    }
-    absolute = full.data();
-    while (absolute.size() > 3 && absolute.back() == L'\\')
-        absolute.pop_back();
-    return true;
-}
-
-// The extended-length form of an absolute path, for paths of any length.
-std::wstring Extended(const std::wstring& path) {
-    if (path.compare(0, 4, L"\\\\?\\") == 0)
-        return path;
-    if (path.compare(0, 2, L"\\\\") == 0)
-        return L"\\\\?\\UNC\\" + path.substr(2);
-    return L"\\\\?\\" + path;
-}
-
 // Makes an absolute folder and those above it that are missing; what cannot
 // be made shows when a file in it cannot be written.
 void MakeFolders(const std::wstring& path) {
-    const std::wstring full = Extended(path);
+    const std::wstring full = LongForm(path);
     // The root's own backslash: "\\?\C:\" or "\\?\UNC\server\share\".
     size_t at = 6;
     if (full.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
@@ -386,11 +358,12 @@ int main() {
 
     std::wstring logs, out;
     DWORD error = 0;
-    if (!AbsolutePath(args.logs, logs, error)) {
+    if (!AbsolutePath(args.logs, logs)) {
+        error = GetLastError();
         Complain("no folder %s: %s", Shown(args.logs).c_str(), ErrorText(error).text);
         return kExitNoInput;
     }
-    const DWORD attributes = GetFileAttributesW(Extended(logs).c_str());
+    const DWORD attributes = GetFileAttributesW(LongForm(logs).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
         Complain("no folder %s: %s", Shown(logs).c_str(), ErrorText(error).text);
@@ -403,7 +376,7 @@ int main() {
         return kExitNoInput;
     }
     std::vector<Machine> machines;
-    if (!ListMachines(Extended(logs), targets, machines, error)) {
+    if (!ListMachines(LongForm(logs), targets, machines, error)) {
         Complain("cannot list %s: %s", Shown(logs).c_str(), ErrorText(error).text);
         return kExitNoInput;
     }
@@ -428,7 +401,8 @@ int main() {
 
     // Not into LOGS by default: every machine may write there.
     const wchar_t* outArgument = args.out != nullptr ? args.out : L".";
-    if (!AbsolutePath(outArgument, out, error)) {
+    if (!AbsolutePath(outArgument, out)) {
+        error = GetLastError();
         Complain("cannot write to %s: %s", Shown(outArgument).c_str(), ErrorText(error).text);
         return kExitCannotWrite;
     }
@@ -440,7 +414,7 @@ int main() {
     MakeFolders(out);
     const std::wstring csv = Join(out, L"report.csv");
     const std::wstring html = Join(out, L"report.html");
-    if (!WriteCsv(Extended(csv), rows, error)) {
+    if (!WriteCsv(LongForm(csv), rows, error)) {
         Complain("cannot write %s: %s", Shown(csv).c_str(), ErrorText(error).text);
         return kExitCannotWrite;
     }
@@ -449,7 +423,7 @@ int main() {
     facts.logsUrl = LogsUrl(out, logs);
     facts.made = Now();
     facts.staleAfter = args.staleText;
-    if (!WriteHtml(Extended(html), facts, rows, error)) {
+    if (!WriteHtml(LongForm(html), facts, rows, error)) {
         Complain("cannot write %s: %s", Shown(html).c_str(), ErrorText(error).text);
         return kExitCannotWrite;
     }
