@@ -1,7 +1,8 @@
 # The main dialog, its resources and the finished program.
 
-# The resources, read back from the built Update.exe.
-update_test(dialog_resources_test SOURCES dialog_resources_test.cpp TIMEOUT 60)
+# The resources, read back from the built Update.exe. Its label resources
+# lets a run where the 64-bit-prefix suite cannot run pick it for another.
+update_test(dialog_resources_test SOURCES dialog_resources_test.cpp LABELS resources TIMEOUT 60)
 add_dependencies(dialog_resources_test Update)
 target_link_libraries(dialog_resources_test PRIVATE version)
 
