@@ -73,9 +73,10 @@ summary() {
     [ -z "${4:-}" ] || printf '  %-22s %s\n' "" "$4" >>"$results/$1.sum"
 }
 
-# tests_labelled BUILD_DIR LABEL: the names of the tests with the label.
+# tests_labelled BUILD_DIR LABEL: the names of the tests with the label
+# (without the fixtures that they require).
 tests_labelled() {
-    ctest --test-dir "$1" -N -L "$2" | sed -n 's/^ *Test *#[0-9]*: *//p' | tr '\n' ' ' | sed 's/ $//'
+    ctest --test-dir "$1" -N -L "$2" -FA '.*' | sed -n 's/^ *Test *#[0-9]*: *//p' | tr '\n' ' ' | sed 's/ $//'
 }
 
 # run N DIR ENV_ARGS -- CTEST_ARGS...: runs ctest for a suite, its output
