@@ -21,7 +21,8 @@ $(BUILD)/CMakeCache.txt: CMakePresets.json
 	@cmake --preset x86_64 >/dev/null
 
 # The 32-bit build packs its payload with the 64-bit packer, so that it builds
-# even where 32-bit programs cannot run (its tests are then skipped).
+# even where 32-bit programs cannot run (its tests then run under qemu-user,
+# or are skipped: scripts/run-tests.sh).
 $(BUILD_I686)/CMakeCache.txt: CMakePresets.json
 	@WINEPREFIX=$(CURDIR)/$(BUILD_I686)/wineprefix cmake --preset i686 "-DUPDATE_FPACK_COMMAND=$(CURDIR)/$(BUILD)/wine-run.sh;$(CURDIR)/$(BUILD)/tools/fpack/fpack.exe" >/dev/null
 

@@ -37,6 +37,35 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok 
     fi
 fi
 
+# Where the kernel cannot run 32-bit programs (one built without IA-32
+# emulation: the 32-bit loader fails with "Exec format error"), they run
+# under qemu-user, registered with binfmt_misc for 32-bit x86 programs; Wine
+# needs its preloader there. Where that cannot be done, those tests are
+# reported as skipped.
+if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    . "$(dirname "$0")/emulator.sh"
+    if ! /usr/lib/wine/wine --version >/dev/null 2>&1 || i386_emulator >/dev/null; then
+        emulation=""
+        for p in qemu-user-static wine32-preloader:i386; do
+            if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+                emulation="$emulation $p"
+            fi
+        done
+        if [ -n "$emulation" ]; then
+            echo "setup: installing$emulation (32-bit programs under qemu-user)"
+            DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $emulation >/dev/null ||
+                echo "setup: could not install$emulation" >&2
+        fi
+        if ! i386_emulator >/dev/null; then
+            if [ ! -x "$I386_INTERPRETER" ]; then
+                echo "setup: no $I386_INTERPRETER; the i686 tests that run programs will be skipped" >&2
+            elif ! reason=$(i386_register "$SUDO"); then
+                echo "setup: $reason; the i686 tests that run programs will be skipped" >&2
+            fi
+        fi
+    fi
+fi
+
 # Wine takes code page 932 from the Japanese locale; without it, it silently
 # falls back to 1252.
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then

@@ -1,11 +1,14 @@
 # The build and the programs as shipped: the floors' includes, the imports,
 # the hardening, reproducible archives and builds, what an incremental build
-# embeds, and what stops a configuration.
+# embeds, and what stops a configuration. The label static marks the checks
+# that run no program of the build: they run wherever the build's programs
+# cannot (scripts/run-tests.sh).
 set(_here ${CMAKE_CURRENT_SOURCE_DIR}/build)
 
 # No include of the program goes up a floor or round in a circle.
 add_test(NAME build_floors
   COMMAND ${UPDATE_PYTHON3} ${_here}/check_floors.py ${CMAKE_SOURCE_DIR})
+set_tests_properties(build_floors PROPERTIES LABELS static)
 
 # Only Windows' own DLLs; in the 32-bit build, only functions that Windows XP
 # SP3 has (tests/build/xp/make-list.sh derives the list).
@@ -17,12 +20,14 @@ foreach(program Update fpack UpdateReport)
   string(TOLOWER ${program} name)
   add_test(NAME ${name}_imports
     COMMAND sh ${_here}/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:${program}> ${_xp_list})
+  set_tests_properties(${name}_imports PROPERTIES LABELS static)
 endforeach()
 
 # Stack guard, ASLR and DEP in the shipped programs.
 add_test(NAME programs_hardened
   COMMAND sh ${_here}/check-hardening.sh ${CMAKE_OBJDUMP} ${CMAKE_NM}
           $<TARGET_FILE:Update> $<TARGET_FILE:fpack> $<TARGET_FILE:UpdateReport>)
+set_tests_properties(programs_hardened PROPERTIES LABELS static)
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   get_property(_update_payload_dirs GLOBAL PROPERTY UPDATE_PAYLOAD_DIRS)
