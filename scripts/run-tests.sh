@@ -149,7 +149,10 @@ suite() {
     # here, and not the tests too slow under emulation.
     left=$(tests_labelled "$dir" slow_emulated)
     echo "==== $label: emulated by $emulated; left out as too slow there: ${left:-none}" >>"$out"
-    run "$n" "$dir" "$win32" -- -L "$labels|resources" ${left:+-E "^($(echo "$left" | tr ' ' '|'))\$"} "$@"
+    # The emulator itself crashes now and then (a segmentation fault of
+    # qemu, no fault of the program's): a test that fails is run once more.
+    run "$n" "$dir" "$win32" -- -L "$labels|resources" ${left:+-E "^($(echo "$left" | tr ' ' '|'))\$"} \
+        --repeat until-pass:2 "$@"
     summary "$n" "$label" "$verdict, emulated by $emulated" \
         "left out as too slow under emulation (label slow_emulated): ${left:-none}"
 }

@@ -24,12 +24,13 @@ add_dependencies(planted_library_test Update planted)
 
 # The real program without a window; fills the small drive. Its sweeps (an
 # update ended at calls spread over it, a disk full at every call) start the
-# program some hundred times: a test of their own, which the label
-# slow_emulated leaves out where 32-bit programs run under an emulator, at a
-# third of the speed.
+# program some hundred times: a test of their own. Both start the program
+# often enough that the label slow_emulated leaves them out where 32-bit
+# programs run under an emulator, at a third of the speed: there the real
+# program's quiet run is planted_library_test's.
 set(_update_quiet_sweeps "*.AnUpdateEndedAtAnyCallIsFinishedByTheNextStart/*:*/FullDiskTest.*")
 update_test(update_quiet_test SOURCES ${_here}/update_quiet_test.cpp
-  LOCKS registry log small_drive LABELS system TIMEOUT 900)
+  LOCKS registry log small_drive LABELS system slow_emulated TIMEOUT 900)
 add_dependencies(update_quiet_test Update update_stepstop keepalive logpeer)
 set_tests_properties(update_quiet_test PROPERTIES FIXTURES_REQUIRED small_drive
   ENVIRONMENT "GTEST_FILTER=-${_update_quiet_sweeps}")

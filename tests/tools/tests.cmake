@@ -33,7 +33,7 @@ endif()
 
 if(COMMAND update_add_resources)
   update_test(report_rollout_test SOURCES ${_here}/report/report_rollout_test.cpp
-    LOCKS registry log small_drive LABELS system TIMEOUT 900)
+    LOCKS registry log small_drive LABELS system slow_emulated TIMEOUT 900)
   add_dependencies(report_rollout_test Update update_stepstop UpdateReport)
   set_tests_properties(report_rollout_test PROPERTIES FIXTURES_REQUIRED small_drive)
 endif()
