@@ -71,8 +71,10 @@ int main() {
             quiet = 0;
         else
             ++quiet;
-        if (GetTickCount() - start > 60000) {
-            fprintf(stderr, "prefixready: service %s is still pending after a minute\n", name);
+        // Generous: a fresh prefix on a busy machine takes long.
+        if (GetTickCount() - start > 180000) {
+            fprintf(stderr, "prefixready: service %s is still pending after three minutes\n",
+                    name);
             return 1;
         }
         Sleep(50);
