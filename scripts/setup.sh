@@ -5,8 +5,7 @@ set -e
 
 PACKAGES="cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32
 g++-mingw-w64-i686-win32 libz-mingw-w64-dev googletest wine64 fonts-wine xvfb xdotool x11-utils
-imagemagick fonts-ipafont-gothic locales python3-minimal python3 openssl osslsigncode chromium
-poppler-utils"
+imagemagick fonts-ipafont-gothic locales python3-minimal python3 openssl osslsigncode chromium"
 
 missing=""
 for p in $PACKAGES; do
