@@ -220,7 +220,7 @@ TEST_F(Unpack, ReadOnlyTargetIsReplacedAndGetsTheRecordsAttributes) {
         std::vector<std::string> flushed, problems;
     } seen;
     SetDiskCallHook(
-        [](void* context, DiskCall call, const char* path, const char* from) {
+        [](void* context, DiskCall call, const char* path, const char* from, DWORD) {
             Seen& s = *static_cast<Seen*>(context);
             if (call == DiskCall::kFlush)
                 s.flushed.push_back(path);

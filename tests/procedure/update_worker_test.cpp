@@ -302,7 +302,7 @@ TEST_F(UpdateRun, ThePayloadCannotBeSwappedWhileItIsUnpacked) {
         std::vector<std::string> succeeded;
     } attempt{Tmp(), forged, feature_, false, {}};
     SetDiskCallHook(
-        [](void* context, DiskCall call, const char* path, const char*) {
+        [](void* context, DiskCall call, const char* path, const char*, DWORD) {
             Attempt& a = *static_cast<Attempt*>(context);
             // At the unpack's first file the payload is written and open.
             if (call != DiskCall::kCreate || a.tried ||
@@ -347,7 +347,7 @@ TEST_F(UpdateRun, DataReachesTheDiskBeforeItsName) {
         std::vector<std::string> flushed;
     } calls;
     SetDiskCallHook(
-        [](void* context, DiskCall call, const char* path, const char* from) {
+        [](void* context, DiskCall call, const char* path, const char* from, DWORD) {
             Calls& c = *static_cast<Calls*>(context);
             if (call == DiskCall::kFlush)
                 c.flushed.push_back(path);
