@@ -710,10 +710,12 @@ TEST_F(UpdateRun, TheRoomAskedForCountsWholeClustersAndOneMorePerFile) {
     for (const auto& f : files)
         writer.AddFile(f.name, FILE_ATTRIBUTE_ARCHIVE, time, time, content.data(), f.size);
     writer.Finish();
-    const CheckResult check = CheckBeforeUpdate(Target(2), Plan{nullptr, 0}, archive.data(),
-                                                static_cast<DWORD>(archive.size()), gethostname);
-    EXPECT_EQ(CheckProblem::kNone, check.problem);
-    EXPECT_EQ((2 + 1 + 2 + 3) * 4096ull + 256 * 1024, check.needed);
+    CheckResult result;
+    Checker check(result);
+    EXPECT_TRUE(check.Members(ReadPayloadMembers(archive.data(), static_cast<DWORD>(archive.size()),
+                                                 feature_.c_str())) &&
+                check.Space(feature_.c_str()));
+    EXPECT_EQ((2 + 1 + 2 + 3) * 4096ull + 256 * 1024, result.needed);
 }
 
 // ---- the pieces ----
