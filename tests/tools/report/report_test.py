@@ -258,7 +258,7 @@ def cases(logs, texts):
     for lead in "+-@":
         text = lead + "cmd|' /C calc'!A0 ."
         machine(lead + "PC", 1, steps()[:5] + [text], reason=text, action="fix", meaning="update failed",
-                cause="Failed after reading the share with no record that says why")
+                cause='Failed after a record this report does not know: "%s"' % text)
     # Names outside code page 932 stay apart; letter case makes no machine.
     machine("한", 1, ["動作モード 2 .", "更新不可 %spatchjob.ini : UTF-8 の設定ファイルは書き換えられません ." % F],
             reason="更新不可 %spatchjob.ini : UTF-8 の設定ファイルは書き換えられません ." % F, action="fix",
