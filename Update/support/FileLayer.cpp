@@ -9,10 +9,11 @@ namespace {
 
 DiskCallHook g_hook = nullptr;
 void* g_hookContext = nullptr;
+AttributesHook g_attributesHook = nullptr;
 
 // Asks the test seam whether the call may go ahead.
-bool Allowed(DiskCall call, const char* path, const char* from = nullptr) {
-    return g_hook == nullptr || g_hook(g_hookContext, call, path, from);
+bool Allowed(DiskCall call, const char* path, const char* from = nullptr, DWORD flags = 0) {
+    return g_hook == nullptr || g_hook(g_hookContext, call, path, from, flags);
 }
 
 bool MayCreate(DWORD disposition) {
@@ -54,11 +55,16 @@ void SetDiskCallHook(DiskCallHook hook, void* context) {
     g_hookContext = context;
 }
 
+void SetAttributesHook(AttributesHook hook) {
+    g_attributesHook = hook;
+}
+
 HANDLE DiskOpen(const char* path, DWORD access, DWORD share, DWORD disposition,
                 DWORD flagsAndAttributes) {
     if (MayCreate(disposition)
-            ? !Allowed(DiskCall::kCreate, path)
-            : (access & kDataWriteAccess) != 0 && !Allowed(DiskCall::kOpenToWrite, path))
+            ? !Allowed(DiskCall::kCreate, path, nullptr, flagsAndAttributes)
+            : (access & kDataWriteAccess) != 0 &&
+                  !Allowed(DiskCall::kOpenToWrite, path, nullptr, flagsAndAttributes))
         return INVALID_HANDLE_VALUE;
     HANDLE file =
         CreateFileLong(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr);
@@ -104,7 +110,7 @@ bool DiskSetAttributes(const char* path, DWORD attributes) {
 }
 
 bool DiskMove(const char* from, const char* to, DWORD flags) {
-    return Allowed(DiskCall::kMove, to, from) && MoveFileExLong(from, to, flags) != FALSE;
+    return Allowed(DiskCall::kMove, to, from, flags) && MoveFileExLong(from, to, flags) != FALSE;
 }
 
 bool DiskDelete(const char* path) {
@@ -133,11 +139,13 @@ bool MakeWorkPath(const char* path, char* out, size_t capacity) {
 }
 
 bool RemoveFile(const char* path) {
-    const DWORD attributes = GetFileAttributesLong(path);
+    DWORD attributes = GetFileAttributesLong(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
+    if (g_attributesHook != nullptr)
+        attributes = g_attributesHook(path, attributes);
     if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT) ||
         !IsOwnName(path)) {
         SetLastError(ERROR_ACCESS_DENIED);

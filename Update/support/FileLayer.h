@@ -29,10 +29,20 @@ enum class DiskCall {
 // Called before each call that changes the disk or opens a file to change
 // it, with the path it changes
 // (a move: its new name, and the file moved as from; otherwise from is
-// null). Returning false makes the call fail with the error the hook set
-// (SetLastError), without touching the disk. Tests only; none by default.
-typedef bool (*DiskCallHook)(void* context, DiskCall call, const char* path, const char* from);
+// null) and its flags (a move's MOVEFILE_ flags, an open's flags and
+// attributes; otherwise 0), which Wine does not always act on. Returning
+// false makes the call fail with the error the hook set (SetLastError),
+// without touching the disk. Tests only; none by default.
+typedef bool (*DiskCallHook)(void* context, DiskCall call, const char* path, const char* from,
+                             DWORD flags);
 void SetDiskCallHook(DiskCallHook hook, void* context);
+
+// Tests only: RemoveFile judges what stands at a name by the attributes this
+// returns for those the platform gave, so that a test can show a link to a
+// file as Windows shows it (FILE_ATTRIBUTE_REPARSE_POINT), which Wine does
+// not. None by default.
+typedef DWORD (*AttributesHook)(const char* path, DWORD attributes);
+void SetAttributesHook(AttributesHook hook);
 
 // The platform's calls through the seam. DiskOpen counts as kCreate when
 // its disposition may create or cut a file, as kOpenToWrite when it opens an

@@ -57,6 +57,13 @@ struct Fallback {
 };
 Fallback g_fallback;
 DWORD g_logMutexWaitMs = kLogMutexTimeoutMs;
+LogOpenWatch g_openWatch = nullptr;
+
+HANDLE OpenLogFile(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    if (g_openWatch != nullptr)
+        g_openWatch(path, disposition, flags);
+    return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+}
 
 // Whether the open file is a plain file that has no other name; why not.
 Refusal PlainFileOfItsOwn(HANDLE file, const char* path, unsigned long long* size) {
@@ -85,8 +92,8 @@ Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& s
                      Refusal& refusal) {
     size = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        file.Attach(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        file.Attach(OpenLogFile(path, GENERIC_WRITE, 0, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
         if (file.IsValid()) {
             refusal = PlainFileOfItsOwn(file.Get(), path, &size);
             if (refusal == Refusal::kNone)
@@ -106,8 +113,7 @@ Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& s
                                                                 : Refusal::kNotOpened;
             return Opened::kRefused;
         }
-        file.Attach(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+        file.Attach(OpenLogFile(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
         if (file.IsValid())
             return Opened::kYes;
         error = GetLastError();
@@ -124,10 +130,9 @@ Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& s
 // What stands under the older generation's name may go: nothing, or a plain
 // file of its own that the log once was.
 bool BackupMayGo(const char* backup) {
-    UniqueHandle file(
-        CreateFileA(backup, FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle file(OpenLogFile(
+        backup, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS));
     if (!file.IsValid())
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     return PlainFileOfItsOwn(file.Get(), backup, nullptr) == Refusal::kNone;
@@ -163,8 +168,7 @@ void WriteToFallback(const char* logPath, Refusal refusal, const char* header, s
              n > 0 && n < sizeof temp ? temp : "",
              n > 0 && n < sizeof temp && temp[n - 1] != '\\' ? "\\" : "", GetCurrentProcessId());
     for (const char* candidate : candidates) {
-        file.Attach(CreateFileA(candidate, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.Attach(OpenLogFile(candidate, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
         if (!file.IsValid())
             continue;
         g_fallback.active = true;
@@ -191,6 +195,10 @@ void ResetLogFallback() {
 
 void SetLogMutexWait(unsigned long ms) {
     g_logMutexWaitMs = ms;
+}
+
+void SetLogOpenWatch(LogOpenWatch watch) {
+    g_openWatch = watch;
 }
 
 LogWriter::LogWriter(const char* logPath_, const char* sourceFilePath, int line_) : line(line_) {

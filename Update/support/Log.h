@@ -56,3 +56,9 @@ void ResetLogFallback();
 // For tests: the mutex is waited for this long instead (the records still
 // say kLogMutexTimeoutMs), so that a test of the wait need not take it.
 void SetLogMutexWait(unsigned long ms);
+// For tests: sees each open of the log, its older generation and the run's
+// own file (path, disposition, flags) before it is made, so that a test can
+// see a link opened as itself (FILE_FLAG_OPEN_REPARSE_POINT), which Wine
+// does not show. None by default.
+typedef void (*LogOpenWatch)(const char* path, unsigned long disposition, unsigned long flags);
+void SetLogOpenWatch(LogOpenWatch watch);

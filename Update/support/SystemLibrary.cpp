@@ -36,13 +36,21 @@ Sockets& Library() {
     return sockets;
 }
 
+KernelLookup g_kernelLookup = nullptr;
+
 // WSASYSNOTREADY: the network subsystem is unavailable.
 constexpr int kNotReady = 10091;
 constexpr int kSocketError = -1;
 
 } // namespace
 
+void SetKernelLookup(KernelLookup lookup) {
+    g_kernelLookup = lookup;
+}
+
 FARPROC KernelFunction(const char* name) {
+    if (g_kernelLookup != nullptr)
+        return g_kernelLookup(name);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
 }

@@ -20,6 +20,12 @@ void RestrictLibrarySearch();
 // null where it is missing.
 FARPROC KernelFunction(const char* name);
 
+// For tests: KernelFunction asks this instead of kernel32, so that a test
+// can hide a function that older platforms lack, or stand in for one, and
+// see which way RestrictLibrarySearch takes. Null: kernel32 itself.
+typedef FARPROC (*KernelLookup)(const char* name);
+void SetKernelLookup(KernelLookup lookup);
+
 // A library of the system folder, loaded by its full path; null when it
 // cannot be loaded. It stays loaded for the life of the process.
 HMODULE LoadSystemLibrary(const char* name);

@@ -106,7 +106,7 @@ bool WindowsAllows(DiskCall call, const char* path) {
     }
 }
 
-bool RefuseHook(void*, DiskCall call, const char* path, const char*) {
+bool RefuseHook(void*, DiskCall call, const char* path, const char*, DWORD) {
     return WindowsAllows(call, path);
 }
 
@@ -128,7 +128,7 @@ DiskFaults::~DiskFaults() {
     SetDiskCallHook(nullptr, nullptr);
 }
 
-bool DiskFaults::Hook(void* self, DiskCall call, const char* path, const char*) {
+bool DiskFaults::Hook(void* self, DiskCall call, const char* path, const char*, DWORD) {
     DiskFaults& faults = *static_cast<DiskFaults*>(self);
     faults.kinds_.push_back(call);
     faults.paths_.push_back(path != nullptr ? path : "");

@@ -81,7 +81,7 @@ class DiskFaults {
     bool Hit() const { return hit_; }
 
   private:
-    static bool Hook(void* self, DiskCall call, const char* path, const char* from);
+    static bool Hook(void* self, DiskCall call, const char* path, const char* from, DWORD flags);
     int at_;
     Kind kind_;
     DWORD error_;

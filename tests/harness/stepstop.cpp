@@ -46,7 +46,7 @@ void FillDrive() {
     CloseHandle(file);
 }
 
-bool OnCall(void*, DiskCall, const char*, const char*) {
+bool OnCall(void*, DiskCall, const char*, const char*, DWORD) {
     ++g_calls;
     if (g_calls == g_stopAt)
         TerminateProcess(GetCurrentProcess(), g_stopStatus);

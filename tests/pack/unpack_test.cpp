@@ -9,6 +9,7 @@
 #include "PackTestUtil.h"
 #include "TestSupport.h"
 #include "FolderPack.h"
+#include "FolderPackReader.h"
 #include "FolderPackWriter.h"
 
 #include <algorithm>
@@ -220,7 +221,7 @@ TEST_F(Unpack, ReadOnlyTargetIsReplacedAndGetsTheRecordsAttributes) {
         std::vector<std::string> flushed, problems;
     } seen;
     SetDiskCallHook(
-        [](void* context, DiskCall call, const char* path, const char* from) {
+        [](void* context, DiskCall call, const char* path, const char* from, DWORD) {
             Seen& s = *static_cast<Seen*>(context);
             if (call == DiskCall::kFlush)
                 s.flushed.push_back(path);
@@ -891,6 +892,36 @@ TEST_F(Unpack, PathsThatDoNotFitTheBufferAreRefused) {
     const std::string longDest = dir_ + "\\" + std::string(4100, 'd');
     EXPECT_EQ(kFpBadFormat, RunInto(longDest, Header(1) + FileRecord("a", "x")));
     EXPECT_EQ(std::vector<std::string>{"a.fpk"}, Tree(dir_));
+}
+
+// A name's length is held to what the destination leaves of the buffer
+// before a byte of it is read: here the buffer ends where memory does, so a
+// name read past it would end the test.
+TEST(RecordHead, ANameIsNeverReadPastTheTargetBuffer) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const size_t pages = (kFpPathBufferSize + system.dwPageSize - 1) / system.dwPageSize;
+    char* memory = static_cast<char*>(VirtualAlloc(nullptr, (pages + 1) * system.dwPageSize,
+                                                   MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(nullptr, memory);
+    char* guard = memory + pages * system.dwPageSize;
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(guard, system.dwPageSize, PAGE_NOACCESS, &old));
+    char* target = guard - kFpPathBufferSize;
+    const std::string prefix = "C:\\dest\\";
+    memcpy(target, prefix.c_str(), prefix.size());
+    const size_t room = kFpPathBufferSize - prefix.size();
+    for (size_t length : {room, room + 1, kFpPathBufferSize}) {
+        const std::string head = U64(0) + U32(static_cast<uint32_t>(length)) +
+                                 std::string(length, 'n') + U16(0) + U32(0x20) + U64(kTimeA) +
+                                 U64(kTimeA) + U64(0);
+        ArchiveReader reader(head.data(), static_cast<DWORD>(head.size()));
+        RecordHead record;
+        EXPECT_EQ(length == room ? kFpOk : kFpBadFormat,
+                  ReadRecordHead(reader, RecordKind::kFile, target, prefix.size(), record))
+            << length;
+    }
+    VirtualFree(memory, 0, MEM_RELEASE);
 }
 
 // ---- truncation at every byte ----

@@ -2,6 +2,7 @@
 // format, and the bytes it writes where the format leaves no choice.
 #include <gtest/gtest.h>
 
+#include "FileLayer.h"
 #include "PackTestUtil.h"
 #include "TestSupport.h"
 #include "FolderPackReader.h"
@@ -126,6 +127,31 @@ TEST(Writer, OneRecordByteForByte) {
     std::string file = FileRecord("d\\a.txt", "hi", 0x20, kTime64);
     file.replace(4, 8, U64(file.size() - 12));
     EXPECT_EQ(Header(2) + FolderRecord("d", 0x10, kTime64, kTime64) + file, a);
+}
+
+// fpack c puts an archive in place only once it is finished, and a finished
+// archive file has its data on the disk: its last call is the flush.
+TEST(Writer, AFinishedArchiveFileIsFlushedAfterItsLastWrite) {
+    const std::string dir = ts::ScratchDir("writer-flush");
+    const std::string path = dir + "\\a.fpk";
+    static std::vector<DiskCall> calls;
+    calls.clear();
+    SetDiskCallHook(
+        [](void*, DiskCall call, const char*, const char*, DWORD) {
+            calls.push_back(call);
+            return true;
+        },
+        nullptr);
+    FolderPackWriter writer;
+    const bool written = writer.CreateArchiveFile(path.c_str()) &&
+                         writer.AddFile("a.txt", 0x20, kTime, kTime, "hi", 2) && writer.Finish();
+    SetDiskCallHook(nullptr, nullptr);
+    EXPECT_TRUE(written);
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(DiskCall::kCreate, calls.front());
+    EXPECT_EQ(DiskCall::kWrite, calls[calls.size() - 2]);
+    EXPECT_EQ(DiskCall::kFlush, calls.back());
+    ts::RemoveTree(dir);
 }
 
 } // namespace

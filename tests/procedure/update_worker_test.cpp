@@ -266,6 +266,62 @@ TEST_F(UpdateRun, ReadOnlyFilesAndLeftoversAreNoObstacle) {
     EXPECT_TRUE(ts::Exists(F("WSUS.txt")));
 }
 
+// A leftover that cannot be removed stops the update before its first
+// change, with one record that names it and the reason: a folder of its
+// name, a file held without delete sharing, a link (shown as Windows shows
+// it: removing it could remove what it points to).
+std::string g_link;
+TEST_F(UpdateRun, ALeftoverThatCannotBeRemovedStopsTheUpdateBeforeAnyChange) {
+    enum How { kFolder, kHeld, kLink };
+    const struct {
+        const char* name;
+        How how;
+        DWORD error;
+    } cases[] = {
+        {"patchjob.ini.upd~", kFolder, ERROR_ACCESS_DENIED},
+        {"WSUS.txt.upd~", kHeld, ERROR_SHARING_VIOLATION},
+        {kFpNewFileName, kHeld, ERROR_SHARING_VIOLATION},
+        {"patchrun.bat.upd~", kLink, ERROR_ACCESS_DENIED},
+    };
+    const std::string elsewhere = root_ + "\\elsewhere.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        WritePatchJob(kPatchJobWithTlx);
+        ASSERT_TRUE(ts::WriteBytes(elsewhere, "not a leftover"));
+        const std::string path = F(c.name);
+        g_link = c.how == kLink ? path : "";
+        UniqueHandle held;
+        if (c.how == kFolder) {
+            ASSERT_TRUE(ts::MakeDirs(path));
+        } else if (c.how == kHeld) {
+            ASSERT_TRUE(ts::WriteBytes(path, "left"));
+            held.Attach(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+        } else if (!ts::MakeUnixSymlink(elsewhere, path)) {
+            printf("SKIPPED LOUDLY: no symbolic link can be made here\n");
+            continue;
+        }
+        SetAttributesHook([](const char* name, DWORD attributes) {
+            return g_link == name ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+        });
+        const std::map<std::string, std::string> before = ut::Snapshot(feature_);
+        const bool updated = Run(2);
+        SetAttributesHook(nullptr);
+        held.Close();
+        EXPECT_FALSE(updated);
+        char reason[512];
+        FormatErrorText(c.error, reason, sizeof reason);
+        EXPECT_EQ(std::vector<std::string>{path + " 削除失敗 : " + reason + " ."},
+                  Messages(g_logPath));
+        EXPECT_EQ("", ut::Differences(before, ut::Snapshot(feature_)));
+        EXPECT_EQ("not a leftover", ts::ReadBytes(elsewhere));
+        if (c.how == kLink) {
+            EXPECT_TRUE(ts::RemoveUnixSymlink(path));
+        }
+    }
+}
+
 // The payload goes to a file of this run's own when Update.tmp is taken by
 // something that is no file of its own: a folder, a link (which is never
 // written through).
@@ -302,7 +358,7 @@ TEST_F(UpdateRun, ThePayloadCannotBeSwappedWhileItIsUnpacked) {
         std::vector<std::string> succeeded;
     } attempt{Tmp(), forged, feature_, false, {}};
     SetDiskCallHook(
-        [](void* context, DiskCall call, const char* path, const char*) {
+        [](void* context, DiskCall call, const char* path, const char*, DWORD) {
             Attempt& a = *static_cast<Attempt*>(context);
             // At the unpack's first file the payload is written and open.
             if (call != DiskCall::kCreate || a.tried ||
@@ -335,7 +391,8 @@ TEST_F(UpdateRun, ThePayloadCannotBeSwappedWhileItIsUnpacked) {
 // A name counts only once its data is on the disk: every file the update
 // creates is flushed before the call that finishes it, and every file that
 // takes another name was flushed first (but the old files moved aside,
-// which the update does not write).
+// which the update does not write). Every rename is written through to the
+// disk before it returns, which Wine would not show.
 TEST_F(UpdateRun, DataReachesTheDiskBeforeItsName) {
     WritePatchJob(kPatchJobWithTlx);
     ASSERT_TRUE(ts::WriteBytes(F("patchjob.vbe"), "old script"));
@@ -345,15 +402,18 @@ TEST_F(UpdateRun, DataReachesTheDiskBeforeItsName) {
         std::vector<std::pair<DiskCall, std::string>> seen;
         std::vector<std::string> movedUnflushed;
         std::vector<std::string> flushed;
+        std::vector<std::string> movedLazily;
     } calls;
     SetDiskCallHook(
-        [](void* context, DiskCall call, const char* path, const char* from) {
+        [](void* context, DiskCall call, const char* path, const char* from, DWORD flags) {
             Calls& c = *static_cast<Calls*>(context);
             if (call == DiskCall::kFlush)
                 c.flushed.push_back(path);
             if (call == DiskCall::kMove &&
                 std::find(c.flushed.begin(), c.flushed.end(), from) == c.flushed.end())
                 c.movedUnflushed.push_back(from);
+            if (call == DiskCall::kMove && !(flags & MOVEFILE_WRITE_THROUGH))
+                c.movedLazily.push_back(from);
             c.seen.push_back({call, path});
             return true;
         },
@@ -362,6 +422,7 @@ TEST_F(UpdateRun, DataReachesTheDiskBeforeItsName) {
     SetDiskCallHook(nullptr, nullptr);
     ASSERT_TRUE(updated);
     EXPECT_EQ(std::vector<std::string>{F("patchjob.vbe")}, calls.movedUnflushed);
+    EXPECT_EQ(std::vector<std::string>{}, calls.movedLazily);
     // The archive's new files, the marker's aside name among them, each flushed
     // (the one that replaced PatchHub.exe was flushed before it moved).
     for (const char* name : {"WSUS.txt.upd~", "Version.txt"})
@@ -474,6 +535,11 @@ TEST_F(UpdateRun, AServerNameThatIsNoHostNameIsRefused) {
         "srv!01",
         "srv;01",
         "srv,01",
+        // The first character is judged too.
+        "&srv01",
+        "^srv",
+        " srv01",
+        "%x%srv",
     };
     for (const char* server : refused) {
         SCOPED_TRACE(server);
@@ -627,6 +693,29 @@ TEST_F(UpdateRun, TheCheckRefusesWhatWouldStopTheUpdateAndNothingElse) {
             Target(2), c.bytes.data(), static_cast<DWORD>(c.bytes.size()), gethostname);
         EXPECT_EQ(c.problem, check.problem) << check.path << " " << check.error;
     }
+}
+
+// The room asked for: each file of the payload in whole clusters of 4 KiB
+// and one more for its entry, then a margin of 256 KiB.
+TEST_F(UpdateRun, TheRoomAskedForCountsWholeClustersAndOneMorePerFile) {
+    std::string archive;
+    FolderPackWriter writer;
+    writer.UseMemory(&archive);
+    const FILETIME time = {0, 0x01D00000};
+    const std::string content(4097, 'c');
+    const struct {
+        const char* name;
+        size_t size; // clusters: 2, 1, 2, 3
+    } files[] = {{"WSUS.txt", 5}, {"empty", 0}, {"page", 4096}, {"page and a byte", 4097}};
+    for (const auto& f : files)
+        writer.AddFile(f.name, FILE_ATTRIBUTE_ARCHIVE, time, time, content.data(), f.size);
+    writer.Finish();
+    CheckResult result;
+    Checker check(result);
+    EXPECT_TRUE(check.Members(ReadPayloadMembers(archive.data(), static_cast<DWORD>(archive.size()),
+                                                 feature_.c_str())) &&
+                check.Space(feature_.c_str()));
+    EXPECT_EQ((2 + 1 + 2 + 3) * 4096ull + 256 * 1024, result.needed);
 }
 
 // ---- the pieces ----

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string.h>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,52 @@ TEST(LibrarySearch, AfterTheRestrictionANameIsLookedUpInTheSystemFolderOnly) {
         FreeLibrary(loaded);
     EXPECT_NE(nullptr, LoadLibraryA("version.dll"));
     DeleteFileA(beside.c_str());
+}
+
+// Where SetDefaultDllDirectories is missing (XP, Vista, 7 without its
+// update) or fails, the current folder at least leaves the search. Stand-ins
+// for both calls record them and change nothing here.
+std::vector<std::string> g_calls;
+FARPROC g_setDefault;
+BOOL WINAPI SetDefaultFails(DWORD flags) {
+    g_calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+    return FALSE;
+}
+BOOL WINAPI SetDefaultWorks(DWORD flags) {
+    g_calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+    return TRUE;
+}
+BOOL WINAPI SetDirectory(LPCSTR path) {
+    g_calls.push_back(std::string("SetDllDirectoryA \"") + (path ? path : "(null)") + "\"");
+    return TRUE;
+}
+template <typename Function> FARPROC AsProc(Function function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
+}
+
+TEST(LibrarySearch, WithoutSetDefaultDllDirectoriesTheCurrentFolderLeavesTheSearch) {
+    const struct {
+        FARPROC setDefault;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {nullptr, {"SetDllDirectoryA \"\""}},
+        {AsProc(SetDefaultFails), {"SetDefaultDllDirectories 2048", "SetDllDirectoryA \"\""}},
+        {AsProc(SetDefaultWorks), {"SetDefaultDllDirectories 2048"}},
+    };
+    for (const auto& c : cases) {
+        g_calls.clear();
+        g_setDefault = c.setDefault;
+        SetKernelLookup([](const char* name) {
+            if (strcmp(name, "SetDefaultDllDirectories") == 0)
+                return g_setDefault;
+            if (strcmp(name, "SetDllDirectoryA") == 0)
+                return AsProc(SetDirectory);
+            return GetProcAddress(GetModuleHandleA("kernel32.dll"), name);
+        });
+        RestrictLibrarySearch();
+        SetKernelLookup(nullptr);
+        EXPECT_EQ(c.calls, g_calls);
+    }
 }
 
 } // namespace

@@ -252,11 +252,31 @@ TEST_F(LogTest, AMutexHeldPastItsWaitSendsTheRunsRecordsToItsOwnFile) {
     ResetLogFallback();
 }
 
-// Whatever stands under the log's name that is no plain file of its own
-// is never written, followed, removed or renamed: the run's records go to
-// its own file. A log of any size is rotated.
+// Every open of the log, its older generation or the run's own file that
+// finds a link takes the link itself, and every other one makes a new file.
+std::vector<std::string> g_following;
+void WatchLogOpen(const char* path, unsigned long disposition, unsigned long flags) {
+    if (disposition == OPEN_EXISTING ? !(flags & FILE_FLAG_OPEN_REPARSE_POINT)
+                                     : disposition != CREATE_NEW)
+        g_following.push_back(path);
+}
+
+// Whatever stands under the log's name, its older generation's or its own
+// file's that is no plain file of its own is never written, followed,
+// removed or renamed: the run's records go to its own file (elsewhere when
+// that name is taken). A log of any size is rotated.
 TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
-    enum Planted { kFolder, kReadOnly, kLink, kSecondName, kBackupFolder, kHuge };
+    enum Planted {
+        kFolder,
+        kReadOnly,
+        kLink,
+        kSecondName,
+        kBackupFolder,
+        kBackupLink,
+        kBackupSecondName,
+        kOwnFileTaken,
+        kHuge
+    };
     const struct {
         const char* name;
         Planted planted;
@@ -268,9 +288,17 @@ TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
         {"second name", kSecondName, "別のファイルの名前です"},
         {"older generation a folder", kBackupFolder,
          "古い世代 .BAK がファイルでないため入れ替えられません"},
+        {"older generation a link", kBackupLink,
+         "古い世代 .BAK がファイルでないため入れ替えられません"},
+        {"older generation a second name", kBackupSecondName,
+         "古い世代 .BAK がファイルでないため入れ替えられません"},
+        {"own file's name taken", kOwnFileTaken, "フォルダです"},
         {"4 GiB and 100 bytes", kHuge, ""},
     };
     const std::string other = dir + "\\other.txt";
+    const std::string own = log + "." + std::to_string(GetCurrentProcessId()) + ".txt";
+    g_following.clear();
+    SetLogOpenWatch(WatchLogOpen);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ResetLogFallback();
@@ -295,8 +323,21 @@ TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
             ASSERT_TRUE(CreateHardLinkA(log.c_str(), other.c_str(), nullptr)) << GetLastError();
             break;
         case kBackupFolder:
+        case kBackupLink:
+        case kBackupSecondName:
             ASSERT_TRUE(ts::WriteBytes(log, std::string(kLogRotateSize - 10, 'x')));
-            ASSERT_TRUE(ts::MakeDirs(bak));
+            if (c.planted == kBackupFolder) {
+                ASSERT_TRUE(ts::MakeDirs(bak));
+            } else if (c.planted == kBackupSecondName) {
+                ASSERT_TRUE(CreateHardLinkA(bak.c_str(), other.c_str(), nullptr));
+            } else if (!ts::MakeUnixSymlink(other, bak)) {
+                printf("SKIPPED LOUDLY: no symbolic link can be made here\n");
+                continue;
+            }
+            break;
+        case kOwnFileTaken:
+            ASSERT_TRUE(ts::MakeDirs(log));
+            ASSERT_TRUE(CreateHardLinkA(own.c_str(), other.c_str(), nullptr));
             break;
         case kHuge: {
             UniqueHandle file(CreateFileA(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -332,14 +373,21 @@ TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
         if (c.planted == kReadOnly) {
             EXPECT_EQ("kept\r\n", ts::ReadBytes(log));
         }
-        if (c.planted == kBackupFolder) {
+        if (c.planted == kBackupFolder || c.planted == kBackupLink ||
+            c.planted == kBackupSecondName) {
             EXPECT_EQ(kLogRotateSize - 10, ts::ReadBytes(log).size());
         }
-        if (c.planted == kLink) {
-            EXPECT_TRUE(ts::RemoveUnixSymlink(log));
+        if (c.planted == kOwnFileTaken) {
+            EXPECT_NE(own, fallback);
+            DeleteFileA(fallback.c_str());
+        }
+        if (c.planted == kLink || c.planted == kBackupLink) {
+            EXPECT_TRUE(ts::RemoveUnixSymlink(c.planted == kLink ? log : bak));
         }
         SetFileAttributesA(log.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
+    SetLogOpenWatch(nullptr);
+    EXPECT_EQ(std::vector<std::string>{}, g_following);
     ResetLogFallback();
 }
 

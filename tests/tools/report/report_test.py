@@ -254,6 +254,11 @@ def cases(logs, texts):
     hostile(logs, start)
     for name in HOSTILE:
         expect[name] = expect[HOSTILE[0]]
+    # A spreadsheet runs a cell that starts with any of = + - @.
+    for lead in "+-@":
+        text = lead + "cmd|' /C calc'!A0 ."
+        machine(lead + "PC", 1, steps()[:5] + [text], reason=text, action="fix", meaning="update failed",
+                cause='Failed after a record this report does not know: "%s"' % text)
     # Names outside code page 932 stay apart; letter case makes no machine.
     machine("한", 1, ["動作モード 2 .", "更新不可 %spatchjob.ini : UTF-8 の設定ファイルは書き換えられません ." % F],
             reason="更新不可 %spatchjob.ini : UTF-8 の設定ファイルは書き換えられません ." % F, action="fix",
@@ -326,7 +331,8 @@ def main():
         if want[5] is None:
             want[5] = row[6] if "does not know" not in row[6] else "a known cause"
         check(row[1:] == want, "%r:\n   got %r\n  want %r" % (name, row[1:], want))
-    check(got['=HYPERLINK("X")'][0] == "'=HYPERLINK(\"x\")", "a name that Excel would run is not made text")
+    for name in ['=HYPERLINK("x")', "+PC", "-PC", "@PC"]:
+        check(got[name.upper()][0] == "'" + name, "a name that Excel would run is not made text: %r" % name)
     counts = {a: sum(1 for r in rows if r[5] == a) for a in order}
     check(("summary: total=%d none=%d wait=%d retry=%d fix=%d skip=%d" %
            (len(rows), counts["none"], counts["wait"], counts["retry"], counts["fix"], counts["skip"]))
