@@ -150,8 +150,8 @@ bool DiskFaults::Hook(void* self, DiskCall call, const char* path, const char*) 
 namespace {
 // The files that the update writes itself, and so at its own time.
 bool WrittenByTheUpdate(const std::string& name) {
-    for (const char* written :
-         {"patchjob.ini", "PatchSvc.ini", "patchrun.bat", "patchcliXP.bat", "patchcli2000.bat"})
+    for (const char* written : {"patchjob.ini", "PatchSvc.ini", "patchrun.bat", "patchcliXP.bat",
+                                "patchcli2000.bat", "WSUS.undo\\list"})
         if (name == written)
             return true;
     return false;
