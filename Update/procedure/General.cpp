@@ -307,7 +307,7 @@ void KeepRetire(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths&
     if (Exists(paths.target) || !Exists(paths.source))
         return;
     keep.Add(step.source);
-    keep.Add(step.target);
+    keep.Add(step.target, step.source);
 }
 
 bool RunRetire(Run&, const PlanStep&, const StepPaths& paths) {

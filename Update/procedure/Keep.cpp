@@ -10,7 +10,8 @@
 namespace {
 
 // The list's first line; each following line is "+ <copy> <size> <name>"
-// for a file kept, "- <name>" for one the update adds.
+// for a file kept, "- <name>" for one the update adds, "- <name>\t<from>"
+// for one it adds by renaming another.
 constexpr char kListHead[] = "TALMERO WU keep 1\r\n";
 // A list longer than this was not written by the update.
 constexpr DWORD kListLimit = 4 * 1024 * 1024;
@@ -59,6 +60,13 @@ bool ParseList(const std::string& text, std::vector<KeptName>& names) {
             return false;
         }
         kept.name = line.substr(from);
+        const size_t tab = kept.name.find('\t');
+        if (tab != std::string::npos && !kept.existed) {
+            kept.from = kept.name.substr(tab + 1);
+            kept.name.resize(tab);
+            if (!IsNameInFolder(kept.from))
+                return false;
+        }
         if (!IsNameInFolder(kept.name))
             return false;
         names.push_back(kept);
@@ -73,7 +81,7 @@ std::string ListText(const std::vector<KeptName>& names) {
             text += "+ " + std::to_string(kept.copy) + " " + std::to_string(kept.size) + " ";
         else
             text += "- ";
-        text += kept.name + "\r\n";
+        text += kept.name + (kept.from.empty() ? "" : "\t" + kept.from) + "\r\n";
     }
     return text;
 }
@@ -182,6 +190,9 @@ std::vector<std::string> KeepLeftovers(const Keep& keep) {
     std::vector<std::string> leftovers;
     if (keep.state == KeepState::kNone || keep.state == KeepState::kUnreadable)
         return leftovers;
+    // An undo writes each file it puts back through its work name.
+    for (const KeptName& kept : keep.names)
+        leftovers.push_back(keep.PathOf(kept) + kWorkSuffix);
     // A file where the folder should be.
     if (IsFile(keep.folder)) {
         leftovers.push_back(keep.folder);
@@ -201,12 +212,12 @@ std::vector<std::string> KeepLeftovers(const Keep& keep) {
     return leftovers;
 }
 
-void ToKeep::Add(const char* name) {
-    for (const std::string& known : names_) {
-        if (known == name)
+void ToKeep::Add(const char* name, const char* from) {
+    for (const Name& known : names_) {
+        if (known.name == name)
             return;
     }
-    names_.push_back(name);
+    names_.push_back({name, from != nullptr ? from : ""});
 }
 
 std::vector<KeptName> NotYetKept(const Keep& keep, const ToKeep& toKeep) {
@@ -217,14 +228,14 @@ std::vector<KeptName> NotYetKept(const Keep& keep, const ToKeep& toKeep) {
             next = keep.names[i].copy + 1;
     }
     std::vector<KeptName> added;
-    for (const std::string& name : toKeep.Names()) {
+    for (const ToKeep::Name& name : toKeep.Names()) {
         bool held = false;
         for (size_t i = 0; complete && !held && i < keep.names.size(); ++i)
-            held = keep.names[i].name == name;
+            held = keep.names[i].name == name.name;
         if (held)
             continue;
         KeptName kept;
-        kept.name = name;
+        kept.name = name.name;
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (GetFileAttributesExA(keep.PathOf(kept).c_str(), GetFileExInfoStandard, &data) &&
             !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -232,6 +243,8 @@ std::vector<KeptName> NotYetKept(const Keep& keep, const ToKeep& toKeep) {
             kept.copy = next++;
             kept.size =
                 (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        } else {
+            kept.from = name.from;
         }
         added.push_back(kept);
     }

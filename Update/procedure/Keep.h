@@ -29,6 +29,9 @@ struct KeptName {
     bool existed = false; // a copy is kept; otherwise the update adds the file
     unsigned copy = 0;    // the copy's name in the keep folder, a number
     unsigned long long size = 0;
+    // A file the update adds by renaming another: that one's name. The undo
+    // renames it back first, so that no start finds both names, or neither.
+    std::string from;
 };
 
 enum class KeepState {
@@ -55,9 +58,10 @@ struct Keep {
 // The keep of a feature folder as it is; changes nothing.
 Keep ReadKeep(const char* featureFolder);
 
-// The files of the keep folder that are no part of a complete keep: all of
-// them when there is no list (the folder then goes too), else those the
-// list does not name. An interrupted run left them.
+// What an interrupted run left of a keep or of an undo from it: the work
+// names of the kept names in the feature folder, and the files of the keep
+// folder that are no part of a complete keep (all of them when there is no
+// list: the folder then goes too, else those the list does not name).
 std::vector<std::string> KeepLeftovers(const Keep& keep);
 bool KeepFolderIsLeftover(const Keep& keep);
 // The files in a folder (not its subfolders), with their paths.
@@ -67,11 +71,16 @@ std::vector<std::string> FilesIn(const std::string& folder);
 // order of its steps, each once.
 class ToKeep {
   public:
-    void Add(const char* name);
-    const std::vector<std::string>& Names() const { return names_; }
+    // from: the name it gets by a rename, when it does.
+    void Add(const char* name, const char* from = nullptr);
+    struct Name {
+        std::string name;
+        std::string from;
+    };
+    const std::vector<Name>& Names() const { return names_; }
 
   private:
-    std::vector<std::string> names_;
+    std::vector<Name> names_;
 };
 
 // The names that a complete keep does not hold yet, as they are now: an

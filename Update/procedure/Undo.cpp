@@ -20,8 +20,18 @@ bool Exists(const std::string& path) {
     return GetFileAttributesLong(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsMarker(const KeptName& kept) {
-    return kept.name == kMarkerFile;
+// The order in which the undo puts names back: the marker first; a file
+// renamed back before its old name is written (no start finds both names,
+// or neither); a file kept before one the update added is removed (a start
+// never finds patchjob.ini.bak gone while patchjob.ini is not yet back).
+enum class Pass { kMarker, kRenamedBack, kKept, kAdded };
+
+Pass PassOf(const KeptName& kept) {
+    if (kept.name == kMarkerFile)
+        return Pass::kMarker;
+    if (kept.existed)
+        return Pass::kKept;
+    return kept.from.empty() ? Pass::kAdded : Pass::kRenamedBack;
 }
 
 std::string MarkerOf(const Keep& keep) {
@@ -30,14 +40,13 @@ std::string MarkerOf(const Keep& keep) {
     return keep.PathOf(marker);
 }
 
-// The work names of the kept files (the marker's is its aside name), the
-// unpacker's new file in each of their folders, and the keep's own.
+// The unpacker's new file in each folder of the kept names, and the keep's
+// own (among them the work names of the kept files; the marker's is its
+// aside name).
 bool RemoveLeftovers(const Keep& keep) {
     std::vector<std::string> folders;
     for (const KeptName& kept : keep.names) {
         const std::string path = keep.PathOf(kept);
-        if (!RemoveLeftover((path + kWorkSuffix).c_str()))
-            return false;
         const char* last = MbcsFindLast(path.c_str(), path.size(), '\\');
         const std::string folder(path.c_str(), last != nullptr ? last + 1 : path.c_str());
         if (std::find(folders.begin(), folders.end(), folder) == folders.end())
@@ -92,6 +101,16 @@ CheckResult Check(const Keep& keep) {
 // time), or the file the update added removed.
 bool PutBack(const Keep& keep, const KeptName& kept) {
     const std::string path = keep.PathOf(kept);
+    if (!kept.from.empty() && Exists(path)) {
+        KeptName old;
+        old.name = kept.from;
+        const std::string from = keep.PathOf(old);
+        if (!Exists(from)) {
+            WRITE_LOG(LOG_RESTORE, from.c_str());
+            return DiskMove(path.c_str(), from.c_str(), MOVEFILE_WRITE_THROUGH) ||
+                   LogFailure(path.c_str(), LOG_WHAT_RENAME);
+        }
+    }
     if (!kept.existed) {
         if (!Exists(path))
             return true;
@@ -133,7 +152,7 @@ UndoPreview LookAtUndo(const UpdateTarget& target) {
         for (const KeptName& kept : keep.names) {
             if (kept.existed)
                 ++preview.restored;
-            else if (Exists(keep.PathOf(kept)))
+            else if (kept.from.empty() && Exists(keep.PathOf(kept)))
                 ++preview.removed;
         }
         break;
@@ -166,9 +185,9 @@ UndoOutcome RunUndo(const UpdateTarget& target) {
     if (!RemoveLeftovers(keep) || !Checked(Check(keep)))
         return UndoOutcome::kFailed;
     // The marker first: from here on a start sees a folder to update.
-    for (const bool marker : {true, false}) {
+    for (const Pass pass : {Pass::kMarker, Pass::kRenamedBack, Pass::kKept, Pass::kAdded}) {
         for (const KeptName& kept : keep.names) {
-            if (IsMarker(kept) == marker && !PutBack(keep, kept))
+            if (PassOf(kept) == pass && !PutBack(keep, kept))
                 return UndoOutcome::kFailed;
         }
     }
