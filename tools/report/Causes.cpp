@@ -535,10 +535,12 @@ const struct {
     long status;
     Cause cause;
     const char* sentence;
+    const char* meaning; // the status as such a run means it
 } kRunKinds[] = {
     // Update.exe /undo, after its start banner.
-    {LOG_UNDO, 0, Cause::Undone, "Undone"},
-    {LOG_UNDO, 3, Cause::Undone, "Nothing to undo: never updated, or undone before"},
+    {LOG_UNDO, 0, Cause::Undone, "Undone", "undone"},
+    {LOG_UNDO, 3, Cause::Undone, "Nothing to undo: never updated, or undone before",
+     "nothing to undo"},
 };
 
 bool KindOfRun(Verdict& v, long status, const LastRun& run) {
@@ -547,6 +549,7 @@ bool KindOfRun(Verdict& v, long status, const LastRun& run) {
             if (kind.status == status && r.text == kind.record) {
                 v.cause = kind.cause;
                 v.sentence = kind.sentence;
+                v.meaning = kind.meaning;
                 return true;
             }
         }

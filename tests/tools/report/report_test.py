@@ -160,9 +160,9 @@ def cases(logs, texts):
                              "send its log to the developers" % stamp(start + 3))
     machine("PC-UNRECOGNISED", 1, steps()[:5], reason=steps()[4], action="fix", meaning="update failed",
             cause="Failed after reading the share with no record that says why")
-    machine("PC-UNDO", 0, ["元に戻す ."], action="none", meaning="updated", cause="Undone")
+    machine("PC-UNDO", 0, ["元に戻す ."], action="none", meaning="undone", cause="Undone")
     machine("PC-UNDO-NONE", 3, ["元に戻す .", "元に戻す更新はありません ."], action="none",
-            meaning="already updated", cause="Nothing to undo: never updated, or undone before")
+            meaning="nothing to undo", cause="Nothing to undo: never updated, or undone before")
     machine("PC-SAMPLE", 0, steps(), action="none", meaning="updated", sample=True,
             cause="Updated by a sample build of Update.exe, not a release")
     machine("PC-NOLOG", 1, action="fix", meaning="update failed",
