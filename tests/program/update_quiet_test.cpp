@@ -599,8 +599,12 @@ TEST_P(QuietTest, AnUndoPutsTheFolderBackAsItWasBeforeTheUpdate) {
     const std::string root = Scratch("undo");
     Install in(root + "\\i", GetParam(), root + "\\tmp");
     const std::string f = in.feature + "\\";
+    // A library the update copies over, and a file of the site's own.
     ASSERT_TRUE(ts::WriteBytes(in.F("PatchSvc.ini"), "[WSUS]\r\nServer=old\r\n"));
-    Install::SetFixedTimes(in.F("PatchSvc.ini"));
+    ASSERT_TRUE(ts::WriteBytes(in.F("UserGate.dll"), "UserGate 1.0"));
+    ASSERT_TRUE(ts::WriteBytes(in.F("notes.txt"), "the site's own"));
+    for (const char* name : {"PatchSvc.ini", "UserGate.dll", "notes.txt"})
+        Install::SetFixedTimes(in.F(name));
     SetFileAttributesA(in.F("PatchHub.exe").c_str(), FILE_ATTRIBUTE_READONLY);
     SetFileAttributesA(in.F("patchjob.vbe").c_str(), FILE_ATTRIBUTE_HIDDEN);
     const std::map<std::string, std::string> before = Snapshot(in.feature, Times::kEvery);
