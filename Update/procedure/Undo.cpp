@@ -97,6 +97,20 @@ CheckResult Check(const Keep& keep) {
     return result;
 }
 
+// A file the update added, removed. A read-only one takes its work name
+// first: a stop between clearing its read-only bit and removing it then
+// leaves a leftover, never the file without its bit, which an update would
+// keep as it found it (patchjob.ini.bak).
+bool RemoveAdded(const std::string& path) {
+    const DWORD attributes = GetFileAttributesLong(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return RemoveFile(path.c_str()) || LogFailure(path.c_str(), LOG_WHAT_REMOVE);
+    const std::string work = path + kWorkSuffix;
+    if (!DiskMove(path.c_str(), work.c_str(), MOVEFILE_WRITE_THROUGH))
+        return LogFailure(path.c_str(), LOG_WHAT_RENAME);
+    return RemoveFile(work.c_str()) || LogFailure(work.c_str(), LOG_WHAT_REMOVE);
+}
+
 // One name as it was: its copy put back (content, attributes, last-write
 // time), or the file the update added removed.
 bool PutBack(const Keep& keep, const KeptName& kept) {
@@ -115,7 +129,7 @@ bool PutBack(const Keep& keep, const KeptName& kept) {
         if (!Exists(path))
             return true;
         WRITE_LOG(LOG_REMOVE, path.c_str());
-        return RemoveFile(path.c_str()) || LogFailure(path.c_str(), LOG_WHAT_REMOVE);
+        return RemoveAdded(path);
     }
     WRITE_LOG(LOG_RESTORE, path.c_str());
     return CopyWholeFile(keep.CopyOf(kept).c_str(), path.c_str(), ExistingTarget::kReplace) ||
