@@ -149,7 +149,7 @@ std::map<std::string, std::string> Snapshot(const std::string& folder,
 }
 
 // The files of a folder tree as a person lists them: name, size,
-// attributes, last-write time (UTC).
+// attributes, last-write time (UTC), a digest of the content.
 void PrintListing(const char* title, const std::string& folder, const std::string& prefix = "") {
     if (prefix.empty())
         printf("%s: %s\n", title, folder.c_str());
@@ -163,12 +163,14 @@ void PrintListing(const char* title, const std::string& folder, const std::strin
         }
         SYSTEMTIME t;
         FileTimeToSystemTime(&data.ftLastWriteTime, &t);
-        printf("  %-24s %8lu  %c%c%c  %04u-%02u-%02u %02u:%02u:%02u.%03u\n",
+        const std::string digest = Digest(ts::ReadBytes(path));
+        printf("  %-24s %8lu  %c%c%c  %04u-%02u-%02u %02u:%02u:%02u.%03u  %.8s\n",
                (prefix + name).c_str(), data.nFileSizeLow,
                data.dwFileAttributes & FILE_ATTRIBUTE_READONLY ? 'R' : '-',
                data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN ? 'H' : '-',
                data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE ? 'A' : '-', t.wYear, t.wMonth,
-               t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+               t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
+               digest.c_str() + digest.rfind(' ') + 1);
     }
 }
 
