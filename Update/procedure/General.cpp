@@ -1,13 +1,16 @@
 // The update procedure: what an interrupted run left is removed, everything
-// the plan touches is checked, then each step of the plan runs in turn, the
-// marker last. Each kind of step is one row of kStepKinds: what it checks
-// before the first change and what it then does, over the same paths.
+// the plan touches is checked, what it will change is kept (Keep.h), then
+// each step of the plan runs in turn, the marker last. Each kind of step is
+// one row of kStepKinds: what it checks before the first change, what of
+// the feature folder it changes and so has kept, and what it then does,
+// over the same paths.
 #include "General.h"
 
 #include "ErrorText.h"
 #include "FileLayer.h"
 #include "FolderPack.h"
 #include "GeneratedFiles.h"
+#include "Keep.h"
 #include "Log.h"
 #include "LogTexts.h"
 #include "LongPath.h"
@@ -39,14 +42,10 @@ struct Run {
     DWORD archiveSize = 0;
     PayloadMembers members;
     ShareLookup share;
+    Keep keep;                   // what an earlier run kept
+    ToKeep toKeep;               // what the steps change
+    std::vector<KeptName> added; // of that, what the keep does not hold yet
 };
-
-// "<file> <what> : <the system's text> ." for the last error; false.
-bool LogFailure(const char* path, const char* what) {
-    ErrorText reason(GetLastError());
-    WRITE_LOG(LOG_FILE_FAILED, path, what, reason.text);
-    return false;
-}
 
 bool Exists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
@@ -84,7 +83,14 @@ bool LogShare(const ShareLookup& share) {
     return true;
 }
 
-// One record for the first problem that the check before the update found.
+} // namespace
+
+bool LogFailure(const char* path, const char* what) {
+    ErrorText reason(GetLastError());
+    WRITE_LOG(LOG_FILE_FAILED, path, what, reason.text);
+    return false;
+}
+
 bool Checked(const CheckResult& check) {
     switch (check.problem) {
     case CheckProblem::kNone:
@@ -124,11 +130,21 @@ bool Checked(const CheckResult& check) {
     return false;
 }
 
-// ---- the kinds of step: each one's check, then what it does ----
+namespace {
+
+// ---- the kinds of step: each one's check, what it changes, what it does ----
 
 // The payload's files, the marker under its aside name.
 bool CheckUnpack(Checker& check, Run& run, const PlanStep&, const StepPaths&) {
     return check.Members(run.members);
+}
+
+// The marker under its aside name is the update's own.
+void KeepMembers(ToKeep& keep, const Run& run, const PlanStep&, const StepPaths&) {
+    for (const PayloadMembers::File& file : run.members.files) {
+        if (file.name != kMarkerAside)
+            keep.Add(file.name.c_str());
+    }
 }
 
 // Written out and unpacked through one handle; data reaches the disk file
@@ -180,6 +196,8 @@ bool RunReadShare(Run& run, const PlanStep&, const StepPaths&) {
     return LogShare(run.share);
 }
 
+void KeepNothing(ToKeep&, const Run&, const PlanStep&, const StepPaths&) {}
+
 // patchjob.ini as the customer had it, kept once: a later run finds the
 // backup there and leaves it.
 bool CheckBackUp(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
@@ -187,6 +205,11 @@ bool CheckBackUp(Checker& check, Run&, const PlanStep&, const StepPaths& paths) 
         return true;
     check.NeedSizeOf(paths.source);
     return check.Usable(paths.source, ExistingFile::kRead);
+}
+
+void KeepBackUp(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths& paths) {
+    if (!Exists(paths.target) && Exists(paths.source))
+        keep.Add(step.target);
 }
 
 bool RunBackUp(Run&, const PlanStep&, const StepPaths& paths) {
@@ -204,6 +227,11 @@ bool CheckRewrite(Checker& check, Run&, const PlanStep&, const StepPaths& paths)
     check.NeedSmallFile();
     return check.Usable(paths.target, ExistingFile::kRead) &&
            check.Usable(paths.target, ExistingFile::kReplaced) && check.SettingsText(paths.target);
+}
+
+// The target, whatever stands there.
+void KeepTarget(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths&) {
+    keep.Add(step.target);
 }
 
 bool RunRewrite(Run& run, const PlanStep& step, const StepPaths& paths) {
@@ -255,6 +283,11 @@ bool CheckCopyInstalled(Checker& check, Run&, const PlanStep&, const StepPaths& 
            check.Usable(paths.target, ExistingFile::kReplaced);
 }
 
+void KeepCopyInstalled(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths& paths) {
+    if (Exists(paths.source))
+        keep.Add(step.target);
+}
+
 bool RunCopyInstalled(Run&, const PlanStep&, const StepPaths& paths) {
     if (!Exists(paths.source))
         return true;
@@ -267,6 +300,14 @@ bool CheckRetire(Checker& check, Run&, const PlanStep&, const StepPaths& paths) 
     if (Exists(paths.target) || !Exists(paths.source))
         return true;
     return check.Usable(paths.source, ExistingFile::kKept);
+}
+
+// The old file goes, its new name comes.
+void KeepRetire(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths& paths) {
+    if (Exists(paths.target) || !Exists(paths.source))
+        return;
+    keep.Add(step.source);
+    keep.Add(step.target, step.source);
 }
 
 bool RunRetire(Run&, const PlanStep&, const StepPaths& paths) {
@@ -295,6 +336,9 @@ struct StepKind {
     // What the check asks for before the first change; false once it found
     // a problem.
     bool (*check)(Checker& check, Run& run, const PlanStep& step, const StepPaths& paths);
+    // The names of the feature folder that the step will change, as the
+    // check found them; kept before the first change.
+    void (*keep)(ToKeep& keep, const Run& run, const PlanStep& step, const StepPaths& paths);
     // The step itself; false (after the record that says why) when the
     // update fails.
     bool (*run)(Run& run, const PlanStep& step, const StepPaths& paths);
@@ -302,15 +346,15 @@ struct StepKind {
 
 // In the order of PlanAction.
 const StepKind kStepKinds[] = {
-    {false, CheckUnpack, RunUnpack},              // kUnpack
-    {false, CheckReadShare, RunReadShare},        // kReadShare
-    {true, CheckBackUp, RunBackUp},               // kBackUp
-    {true, CheckRewrite, RunRewrite},             // kRewrite
-    {true, CheckWrite, RunWrite},                 // kWrite
-    {true, CheckWrite, RunCopy},                  // kCopy
-    {true, CheckCopyInstalled, RunCopyInstalled}, // kCopyInstalled
-    {false, CheckRetire, RunRetire},              // kRetire
-    {false, CheckNothingMore, RunMarker},         // kMarker
+    {false, CheckUnpack, KeepMembers, RunUnpack},                    // kUnpack
+    {false, CheckReadShare, KeepNothing, RunReadShare},              // kReadShare
+    {true, CheckBackUp, KeepBackUp, RunBackUp},                      // kBackUp
+    {true, CheckRewrite, KeepTarget, RunRewrite},                    // kRewrite
+    {true, CheckWrite, KeepTarget, RunWrite},                        // kWrite
+    {true, CheckWrite, KeepTarget, RunCopy},                         // kCopy
+    {true, CheckCopyInstalled, KeepCopyInstalled, RunCopyInstalled}, // kCopyInstalled
+    {false, CheckRetire, KeepRetire, RunRetire},                     // kRetire
+    {false, CheckNothingMore, KeepTarget, RunMarker},                // kMarker
 };
 static_assert(sizeof kStepKinds / sizeof *kStepKinds ==
                   static_cast<size_t>(PlanAction::kMarker) + 1,
@@ -337,7 +381,7 @@ StepPaths PathsOf(const Run& run, const PlanStep& step) {
     return paths;
 }
 
-// The plan, its paths, the payload and its files.
+// The plan, its paths, the payload and its files, and what is kept.
 void Prepare(Run& run, const UpdateTarget& target, HostNameLookup hostName, const void* archive,
              DWORD archiveSize) {
     run.target = target;
@@ -348,6 +392,12 @@ void Prepare(Run& run, const UpdateTarget& target, HostNameLookup hostName, cons
     run.archive = archive;
     run.archiveSize = archiveSize;
     run.members = ReadPayloadMembers(archive, archiveSize, target.featureFolder);
+    run.keep = ReadKeep(target.featureFolder);
+    for (size_t i = 0; i < run.plan.count; ++i) {
+        if (run.paths[i].tooLong == nullptr)
+            KindOf(run.plan.steps[i]).keep(run.toKeep, run, run.plan.steps[i], run.paths[i]);
+    }
+    run.added = NotYetKept(run.keep, run.toKeep);
 }
 
 // Nothing is changed until everything that will be can be.
@@ -364,18 +414,26 @@ CheckResult Check(Run& run) {
         if (!KindOf(step).check(check, run, step, paths))
             return result;
     }
-    check.Space(run.target.featureFolder);
+    if (CheckKeep(check, run.keep, run.added))
+        check.Space(run.target.featureFolder);
     return result;
 }
 
-// What an interrupted run left, removed before anything else.
-bool RemoveLeftover(const char* path) {
-    if (GetFileAttributesLong(path) == INVALID_FILE_ATTRIBUTES)
+// What is to be changed, kept before the first change.
+bool KeepBeforeChange(const Run& run) {
+    KeepFailure failure;
+    if (WriteKeep(run.keep, run.added, failure))
         return true;
-    if (!RemoveFile(path))
-        return LogFailure(path, LOG_WHAT_REMOVE);
-    WRITE_LOG(LOG_LEFTOVER_REMOVED, path);
-    return true;
+    const char* path = failure.path.c_str();
+    switch (failure.step) {
+    case KeepStep::kMakeFolder:
+        return LogFailure(path, LOG_WHAT_CREATE);
+    case KeepStep::kCopy:
+        return LogFailure(path, LOG_WHAT_COPY);
+    case KeepStep::kWriteList:
+        break;
+    }
+    return LogFailure(path, LOG_WHAT_WRITE);
 }
 
 // The work names of the plan, the marker under its aside name, and the
@@ -395,7 +453,7 @@ bool RemoveLeftovers(const Run& run) {
         if (!RemoveLeftover((folder + kFpNewFileName).c_str()))
             return false;
     }
-    return true;
+    return RemoveKeepLeftovers(run.keep);
 }
 
 // The marker as the unpack left it, under its aside name: removed again when
@@ -427,6 +485,31 @@ bool Payload(OperationMode mode, const void** archive, DWORD* size) {
 
 } // namespace
 
+bool RemoveLeftover(const char* path) {
+    if (GetFileAttributesLong(path) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (!RemoveFile(path))
+        return LogFailure(path, LOG_WHAT_REMOVE);
+    WRITE_LOG(LOG_LEFTOVER_REMOVED, path);
+    return true;
+}
+
+bool RemoveKeepLeftovers(const Keep& keep) {
+    for (const std::string& file : KeepLeftovers(keep)) {
+        if (!RemoveLeftover(file.c_str()))
+            return false;
+    }
+    const char* folder = keep.folder.c_str();
+    const DWORD attributes = GetFileAttributesLong(folder);
+    if (!KeepFolderIsLeftover(keep) || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return true;
+    if (!DiskRemoveFolder(folder))
+        return LogFailure(folder, LOG_WHAT_REMOVE);
+    WRITE_LOG(LOG_LEFTOVER_REMOVED, folder);
+    return true;
+}
+
 CheckResult CheckBeforeUpdate(const UpdateTarget& target, const void* archive, DWORD archiveSize,
                               HostNameLookup hostName) {
     Run run;
@@ -443,7 +526,7 @@ bool RunUpdate(const UpdateTarget& target, const UpdateHooks& hooks) {
     Run run;
     Prepare(run, target, hooks.hostName != nullptr ? hooks.hostName : LocalHostName, archive,
             archiveSize);
-    if (!RemoveLeftovers(run) || !Checked(Check(run)))
+    if (!RemoveLeftovers(run) || !Checked(Check(run)) || !KeepBeforeChange(run))
         return false;
     AsideMarker asideMarker(target.featureFolder);
     for (size_t i = 0; i < run.plan.count; ++i) {

@@ -2,6 +2,7 @@
 // directly in quiet mode. What it touches is the plan's (Plan.h).
 #pragma once
 
+#include "Keep.h"
 #include "Precheck.h"
 #include "Share.h"
 #include "Target.h"
@@ -38,3 +39,18 @@ unsigned UpdateWorker(void* work);
 
 // The overwrite callback of the unpack: replaces every existing file.
 int AlwaysOverwrite(const char* targetPath);
+
+// What the undo (Undo.h) shares with the update: its records of a failed
+// step and of the check, and its rule for what an interrupted run left.
+
+// "<file> <what> : <the system's text> ." for the last error; false.
+bool LogFailure(const char* path, const char* what);
+// One record for the first problem that a check found; true when it found
+// none.
+bool Checked(const CheckResult& check);
+// Removes a file that an interrupted run left, with a record; true when it
+// is gone or was never there.
+bool RemoveLeftover(const char* path);
+// The same for the files of the keep folder that are no part of a complete
+// keep, and for the folder itself when it holds no complete keep.
+bool RemoveKeepLeftovers(const Keep& keep);

@@ -45,6 +45,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CommandLine& out) {
                 out.quiet = known = true;
             } else if (IsSwitch(body, "status")) {
                 out.status = known = true;
+            } else if (IsSwitch(body, "undo")) {
+                out.undo = known = true;
             } else if (IsSwitch(body, "?") || IsSwitch(body, "help")) {
                 out.help = known = true;
             } else if (_strnicmp(body, "log=", 4) == 0 && body[4] != '\0' &&

@@ -1,5 +1,5 @@
-// The program's switches: /quiet (/q), /log=PATH, /status, /? (/help), each
-// with "/" or "-", in any letter case and any order.
+// The program's switches: /quiet (/q), /log=PATH, /status, /undo, /?
+// (/help), each with "/" or "-", in any letter case and any order.
 #pragma once
 
 #include <stddef.h>
@@ -7,6 +7,7 @@
 struct CommandLine {
     bool quiet = false;
     bool status = false;
+    bool undo = false;
     bool help = false;
     // The text after "/log=", as given; empty when the switch is absent.
     char logPath[1024] = "";

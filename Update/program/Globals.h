@@ -21,4 +21,8 @@ enum : int {
     kExitCancelled = 4,
     kExitAnotherRunning = 5,
     kExitUsage = 64,
+    // The same statuses, as /undo tells its outcome.
+    kExitUndone = 0,
+    kExitUndoFailed = 1,
+    kExitNothingToUndo = 3,
 };

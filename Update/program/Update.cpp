@@ -8,6 +8,7 @@
 #include "RunLock.h"
 #include "SystemLibrary.h"
 #include "Thread.h"
+#include "Undo.h"
 #include "resource.h"
 
 #include <winsock2.h>
@@ -92,21 +93,23 @@ bool StopWinSock() {
 }
 
 namespace {
-const char kHelpText[] = "使い方: Update.exe [/quiet] [/log=ファイル] [/status] [/?]\n"
-                         "\n"
-                         "/quiet (/q)\t画面を表示せずに更新します。結果は終了コードで返します。\n"
-                         "/log=ファイル\tログを指定したファイルに書き込みます。\n"
-                         "/status\t何も変更せず、今の状態を終了コードで返します。\n"
-                         "/? (/help)\tこの説明を表示します。\n"
-                         "\n"
-                         "終了コード:\n"
-                         "0\t更新しました (/status: 更新できます)\n"
-                         "1\t更新に失敗しました\n"
-                         "2\tTALMERO Pro または Windows Update 支援機能を認識できません\n"
-                         "3\t既に更新されています\n"
-                         "4\tキャンセルされました\n"
-                         "5\t他の更新が実行中です\n"
-                         "64\t引数が正しくありません";
+const char kHelpText[] =
+    "使い方: Update.exe [/undo] [/quiet] [/log=ファイル] [/status] [/?]\n"
+    "\n"
+    "/undo\t更新前の状態に戻します。\n"
+    "/quiet (/q)\t画面を表示せずに更新します (/undo: 元に戻します)。結果は終了コードで返します。\n"
+    "/log=ファイル\tログを指定したファイルに書き込みます。\n"
+    "/status\t何も変更せず、今の状態を終了コードで返します。\n"
+    "/? (/help)\tこの説明を表示します。\n"
+    "\n"
+    "終了コード:\n"
+    "0\t更新しました (/status: 更新できます、/undo: 元に戻しました)\n"
+    "1\t更新に失敗しました (/undo: 元に戻せませんでした)\n"
+    "2\tTALMERO Pro または Windows Update 支援機能を認識できません\n"
+    "3\t既に更新されています (/undo: 元に戻す更新はありません)\n"
+    "4\tキャンセルされました\n"
+    "5\t他の更新が実行中です\n"
+    "64\t引数が正しくありません";
 
 // The common controls of the manifest's version (the side-by-side ones),
 // loaded by name only now that the search for libraries is restricted: a
@@ -196,6 +199,9 @@ int UpdateApp::InitInstance() {
         return StatusNow();
 
     LogStart();
+    // Among a run's first records, where the fleet report looks for it.
+    if (args.undo)
+        WRITE_LOG(LOG_UNDO);
     if (args.quiet)
         WRITE_LOG(LOG_COMMAND_LINE, args.text);
     RunLock lock;
@@ -216,6 +222,8 @@ int UpdateApp::InitInstance() {
             "エラー", MB_OK | MB_ICONERROR);
         return Closed(kExitNotRecognised);
     }
+    if (args.undo)
+        return Closed(Undo(Target()));
     if (IsAlreadyUpdated()) {
         Say("TALMERO ProのWindows Update支援機能は既に更新されています。\n"
             "プログラムを終了します。",
@@ -244,6 +252,47 @@ int UpdateApp::InitInstance() {
     }
     StopWinSock();
     return Closed(status < 0 ? kExitUpdateFailed : static_cast<int>(status));
+}
+
+int UpdateApp::Undo(const UpdateTarget& target) const {
+    if (!quiet_)
+        LoadCommonControls();
+    const UndoPreview preview = LookAtUndo(target);
+    // One question, when there is a file to put back or remove.
+    if (!quiet_ && preview.outcome == UndoOutcome::kUndone &&
+        preview.restored + preview.removed > 0) {
+        char text[1024];
+        snprintf(text, sizeof text,
+                 "TALMERO ProのWindows Update支援機能を更新前の状態に戻します。\n"
+                 "%s の\n"
+                 "更新前のファイル %u 個を元に戻し、更新で追加されたファイル %u 個を削除します。\n"
+                 "元に戻した後はWindows Server Update Services(WSUS)では使用できなくなります。\n"
+                 "ソフトウェアを元に戻してもよろしいですか？",
+                 target.featureFolder, static_cast<unsigned>(preview.restored),
+                 static_cast<unsigned>(preview.removed));
+        if (MessageBoxA(nullptr, text, "確認", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
+            return kExitCancelled;
+    }
+    switch (RunUndo(target)) {
+    case UndoOutcome::kUndone:
+        Say("ソフトウェアを更新前の状態に戻しました。", "完了", MB_OK | MB_ICONINFORMATION);
+        return kExitUndone;
+    case UndoOutcome::kNothingToUndo:
+        Say("TALMERO ProのWindows Update支援機能に元に戻す更新はありません。\n"
+            "プログラムを終了します。",
+            "エラー", MB_OK | MB_ICONINFORMATION);
+        return kExitNothingToUndo;
+    case UndoOutcome::kNothingKept:
+        Say("TALMERO ProのWindows Update支援機能は更新前のファイルを保存しない版で"
+            "更新されているため、元に戻せません。\n"
+            "プログラムを終了します。",
+            "エラー", MB_OK | MB_ICONERROR);
+        return kExitUndoFailed;
+    case UndoOutcome::kFailed:
+        break;
+    }
+    Say("ソフトウェアを元に戻す途中で異常が発生しました。", "エラー", MB_OK | MB_ICONERROR);
+    return kExitUndoFailed;
 }
 
 namespace {

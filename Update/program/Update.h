@@ -20,6 +20,9 @@ class UpdateApp : public WinApp {
   private:
     // A message box, or nothing at all in quiet mode.
     void Say(const char* text, const char* caption, UINT flags) const;
+    // /undo, once the lock is held and the product found: the confirmation,
+    // the undo and its result; the exit status.
+    int Undo(const UpdateTarget& target) const;
 
     bool quiet_ = false;
 };

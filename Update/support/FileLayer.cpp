@@ -121,6 +121,10 @@ bool DiskMakeFolder(const char* path) {
     return Allowed(DiskCall::kMakeFolder, path) && CreateDirectoryLong(path, nullptr) != FALSE;
 }
 
+bool DiskRemoveFolder(const char* path) {
+    return Allowed(DiskCall::kRemoveFolder, path) && RemoveDirectoryLong(path) != FALSE;
+}
+
 bool DiskWriteProfile(const char* file, const char* section, const char* key, const char* value) {
     return Allowed(DiskCall::kWriteProfile, file) &&
            WritePrivateProfileStringA(section, key, value, file) != FALSE;
@@ -247,10 +251,11 @@ bool WriteWholeFile(const char* path, const void* data, size_t size, DWORD attri
 namespace {
 
 // Copies source into file, which Create made; the source's last-write time
-// goes with it. The attributes are those of the new file.
+// goes with it. The attributes are those of the new file. Nobody may write
+// the source meanwhile; renaming or removing it leaves its data as it is.
 bool CopyContent(const char* source, NewFile& file, FILETIME& lastWrite) {
-    UniqueHandle from(CreateFileLong(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueHandle from(CreateFileLong(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!from.IsValid())
         return false;
     if (!GetFileTime(from.Get(), nullptr, nullptr, &lastWrite))

@@ -24,6 +24,7 @@ enum class DiskCall {
     kMakeFolder,    // create a folder
     kWriteProfile,  // set one key of a settings file
     kOpenToWrite,   // open an existing file for writing its data
+    kRemoveFolder,  // remove an empty folder
 };
 
 // Called before each call that changes the disk or opens a file to change
@@ -59,6 +60,7 @@ bool DiskSetAttributes(const char* path, DWORD attributes);
 bool DiskMove(const char* from, const char* to, DWORD flags);
 bool DiskDelete(const char* path);
 bool DiskMakeFolder(const char* path);
+bool DiskRemoveFolder(const char* path);
 bool DiskWriteProfile(const char* file, const char* section, const char* key, const char* value);
 
 // The work name of a file the update replaces: path + this. A leftover of an

@@ -14,6 +14,9 @@
 #define LOG_COMMAND_LINE "コマンドライン %s ."
 #define LOG_UNKNOWN_ARGUMENT "不明な引数 %s ."
 #define LOG_ANOTHER_RUNNING "他の更新が実行中のため終了."
+// Right after the banner (and the sample build's record) of a run with
+// /undo.
+#define LOG_UNDO "元に戻す ."
 // 0 not recognised, 1 server part, 2 client part.
 #define LOG_MODE "動作モード %d ."
 // The last record of every run that wrote the banner: its exit status.
@@ -59,6 +62,17 @@
 // After the failed copy's own record.
 #define LOG_COPY_FAILED "ファイルコピー失敗."
 
+// ---- the undo (procedure/Undo.cpp) ----
+// No keep and no marker: never updated, or undone already.
+#define LOG_NOTHING_TO_UNDO "元に戻す更新はありません ."
+// The marker without a keep (its folder named): updated by a version that
+// kept nothing.
+#define LOG_NOTHING_KEPT "更新前のファイルが保存されていないため元に戻せません %s ."
+// A file put back as it was, and a file the update added (or the keep
+// folder) removed; written before the step.
+#define LOG_RESTORE "復元 %s ."
+#define LOG_REMOVE "削除 %s ."
+
 // A step on a file that failed: the file, what failed (one of LOG_WHAT_*)
 // and the system's text for the error, "<message> (<code>)".
 #define LOG_FILE_FAILED "%s %s : %s ."
@@ -67,3 +81,4 @@
 #define LOG_WHAT_CREATE "生成失敗"
 #define LOG_WHAT_COPY "コピー失敗"
 #define LOG_WHAT_RENAME "名前変更失敗"
+#define LOG_WHAT_RESTORE "復元失敗"

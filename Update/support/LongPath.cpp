@@ -86,6 +86,14 @@ BOOL DeleteFileLong(const char* path) {
     return CallWithLongForm(path, FALSE, [](const wchar_t* w) { return DeleteFileW(w); });
 }
 
+BOOL RemoveDirectoryLong(const char* path) {
+    if (path == nullptr)
+        return FALSE;
+    if (!PathNeedsLongForm(path))
+        return RemoveDirectoryA(path);
+    return CallWithLongForm(path, FALSE, [](const wchar_t* w) { return RemoveDirectoryW(w); });
+}
+
 BOOL MoveFileExLong(const char* existingPath, const char* newPath, DWORD flags) {
     if (existingPath == nullptr || newPath == nullptr)
         return FALSE;

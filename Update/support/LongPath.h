@@ -21,6 +21,7 @@ HANDLE CreateFileLong(const char* path, DWORD desiredAccess, DWORD shareMode,
                       LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
                       DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL DeleteFileLong(const char* path);
+BOOL RemoveDirectoryLong(const char* path);
 // The byte-string call when both paths are short, else the wide call with
 // both in the long form.
 BOOL MoveFileExLong(const char* existingPath, const char* newPath, DWORD flags);

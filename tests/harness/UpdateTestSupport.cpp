@@ -150,25 +150,25 @@ bool DiskFaults::Hook(void* self, DiskCall call, const char* path, const char*, 
 namespace {
 // The files that the update writes itself, and so at its own time.
 bool WrittenByTheUpdate(const std::string& name) {
-    for (const char* written :
-         {"patchjob.ini", "PatchSvc.ini", "patchrun.bat", "patchcliXP.bat", "patchcli2000.bat"})
+    for (const char* written : {"patchjob.ini", "PatchSvc.ini", "patchrun.bat", "patchcliXP.bat",
+                                "patchcli2000.bat", "WSUS.undo\\list"})
         if (name == written)
             return true;
     return false;
 }
 
-void Collect(const std::string& folder, const std::string& prefix,
+void Collect(const std::string& folder, const std::string& prefix, Times times,
              std::map<std::string, std::string>& files) {
     for (const std::string& name : ts::ListDir(folder)) {
         const std::string path = folder + "\\" + name;
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            Collect(path, prefix + name + "\\", files);
+            Collect(path, prefix + name + "\\", times, files);
             continue;
         }
         char entry[64];
-        if (WrittenByTheUpdate(prefix + name))
+        if (times == Times::kButTheUpdates && WrittenByTheUpdate(prefix + name))
             snprintf(entry, sizeof entry, "%lx|", data.dwFileAttributes);
         else
             snprintf(entry, sizeof entry, "%lx|%lx:%lx|", data.dwFileAttributes,
@@ -195,9 +195,9 @@ std::string Differences(const std::map<std::string, std::string>& expected,
     return text;
 }
 
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
+std::map<std::string, std::string> Snapshot(const std::string& folder, Times times) {
     std::map<std::string, std::string> files;
-    Collect(folder, "", files);
+    Collect(folder, "", times, files);
     return files;
 }
 

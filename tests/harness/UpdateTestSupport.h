@@ -5,6 +5,7 @@
 
 #include "FileLayer.h"
 #include "General.h"
+#include "Undo.h"
 
 #include <gtest/gtest.h>
 
@@ -93,8 +94,11 @@ class DiskFaults {
 };
 
 // Every file of a folder tree, by relative name: attributes, content and,
-// unless the update writes the file itself, its last-write time.
-std::map<std::string, std::string> Snapshot(const std::string& folder);
+// unless the update writes the file itself (kButTheUpdates), its last-write
+// time.
+enum class Times { kButTheUpdates, kEvery };
+std::map<std::string, std::string> Snapshot(const std::string& folder,
+                                            Times times = Times::kButTheUpdates);
 // The names whose entries differ between two snapshots, for a failure
 // message; empty when they are equal.
 std::string Differences(const std::map<std::string, std::string>& expected,

@@ -1,9 +1,11 @@
 // Every call of the file layer that an update makes (or a sample of them),
 // made to fail or to be the last one, as a kill or a power cut would make
 // it: the update says so, leaves no marker, and the next run finishes it,
-// leaving the feature folder as one run without a fault does. The same for
-// an unpack over existing files: each target is its old file or its new
-// one, never a mix.
+// leaving the feature folder as one run without a fault does; an undo then
+// puts back the folder as it was before the first run. The same for an undo:
+// the next undo, or an update and an undo, ends with the folder as it was.
+// The same for an unpack over existing files: each target is its old file
+// or its new one, never a mix.
 #include <gtest/gtest.h>
 
 #include "ErrorText.h"
@@ -97,11 +99,12 @@ class UpdateSweep : public ut::UpdateFixture, public ::testing::WithParamInterfa
 
 TEST_P(UpdateSweep, EveryCallThatFailsOrIsTheLastLeavesAFinishableUpdate) {
     const int mode = GetParam();
-    std::map<std::string, std::string> expected;
+    std::map<std::string, std::string> expected, original;
     int total = 0;
     std::vector<int> toTry;
     {
         Populate();
+        original = ut::Snapshot(feature_, ut::Times::kEvery);
         ut::DiskFaults count(0, ut::DiskFaults::kFail);
         ASSERT_TRUE(Run(mode));
         total = count.Calls();
@@ -149,6 +152,78 @@ TEST_P(UpdateSweep, EveryCallThatFailsOrIsTheLastLeavesAFinishableUpdate) {
             ASSERT_TRUE(Run(mode)) << path;
             EXPECT_EQ("", ut::Differences(expected, ut::Snapshot(feature_))) << path;
             EXPECT_EQ(std::vector<std::string>{"Update_Log.txt"}, ts::ListDir(temp_)) << path;
+            // The later run kept nothing over what the first one had kept.
+            EXPECT_EQ(UndoOutcome::kUndone, RunUndo(Target(mode))) << path;
+            EXPECT_EQ("", ut::Differences(original, ut::Snapshot(feature_, ut::Times::kEvery)))
+                << path;
+        }
+    }
+}
+
+TEST_P(UpdateSweep, EveryCallOfAnUndoThatFailsOrIsTheLastLeavesAFinishableUndo) {
+    const int mode = GetParam();
+    Populate();
+    const std::map<std::string, std::string> original = ut::Snapshot(feature_, ut::Times::kEvery);
+    ASSERT_TRUE(Run(mode));
+    std::map<std::string, std::string> updated = ut::Snapshot(feature_);
+    std::vector<int> toTry;
+    {
+        ut::DiskFaults count(0, ut::DiskFaults::kFail);
+        ASSERT_EQ(UndoOutcome::kUndone, RunUndo(Target(mode)));
+        toTry = CallsToTry(count);
+        printf("%d calls of the file layer in a %s undo, %d tried\n", count.Calls(),
+               mode == 1 ? "server" : "client", static_cast<int>(toTry.size()));
+    }
+    ASSERT_EQ("", ut::Differences(original, ut::Snapshot(feature_, ut::Times::kEvery)));
+    // The marker may have lost its read-only bit on its way out.
+    updated.erase("WSUS.txt");
+    const std::string faultText = ErrorTextOf(kFault);
+    for (const ut::DiskFaults::Kind kind : {ut::DiskFaults::kFail, ut::DiskFaults::kStop}) {
+        for (size_t i = 0; i < toTry.size(); ++i) {
+            SCOPED_TRACE((kind == ut::DiskFaults::kFail ? "failing call " : "last call ") +
+                         std::to_string(toTry[i]));
+            Populate();
+            ASSERT_TRUE(Run(mode));
+            ts::RemoveTree(g_logPath);
+            UndoOutcome outcome;
+            std::string path;
+            {
+                ut::DiskFaults faults(toTry[i], kind, kFault);
+                outcome = RunUndo(Target(mode));
+                ASSERT_TRUE(faults.Hit());
+                path = faults.Path();
+            }
+            if (outcome == UndoOutcome::kUndone) {
+                EXPECT_EQ(kind, ut::DiskFaults::kFail) << path;
+                EXPECT_EQ("", ut::Differences(original, ut::Snapshot(feature_, ut::Times::kEvery)));
+                continue;
+            }
+            EXPECT_EQ(UndoOutcome::kFailed, outcome) << path;
+            // Nothing changed while the folder still looks updated.
+            if (ts::Exists(F("WSUS.txt"))) {
+                std::map<std::string, std::string> now = ut::Snapshot(feature_);
+                now.erase("WSUS.txt");
+                EXPECT_EQ("", ut::Differences(updated, now)) << path;
+            }
+            const std::vector<std::string> records = ut::Messages(g_logPath);
+            EXPECT_TRUE(kind == ut::DiskFaults::kStop ||
+                        std::any_of(records.begin(), records.end(),
+                                    [&](const std::string& r) {
+                                        return r.find(faultText) != std::string::npos &&
+                                               r.find(root_) != std::string::npos;
+                                    }))
+                << path;
+            // Finished by an undo, or by an update and then an undo.
+            ut::RefuseLikeWindows windows;
+            if (i % 2 == 1) {
+                ASSERT_TRUE(Run(mode)) << path;
+                std::map<std::string, std::string> now = ut::Snapshot(feature_);
+                now.erase("WSUS.txt");
+                EXPECT_EQ("", ut::Differences(updated, now)) << path;
+            }
+            EXPECT_EQ(UndoOutcome::kUndone, RunUndo(Target(mode))) << path;
+            EXPECT_EQ("", ut::Differences(original, ut::Snapshot(feature_, ut::Times::kEvery)))
+                << path;
         }
     }
 }

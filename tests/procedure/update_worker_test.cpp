@@ -8,6 +8,7 @@
 #include "Thread.h"
 #include "General.h"
 #include "GeneratedFiles.h"
+#include "Keep.h"
 #include "Log.h"
 #include "Owners.h"
 #include "Plan.h"
@@ -360,9 +361,12 @@ TEST_F(UpdateRun, ThePayloadCannotBeSwappedWhileItIsUnpacked) {
     SetDiskCallHook(
         [](void* context, DiskCall call, const char* path, const char*, DWORD) {
             Attempt& a = *static_cast<Attempt*>(context);
-            // At the unpack's first file the payload is written and open.
+            // At the unpack's first file the payload is written and open;
+            // the keep comes before it.
+            const std::string target = path;
             if (call != DiskCall::kCreate || a.tried ||
-                std::string(path).compare(0, a.feature.size(), a.feature) != 0)
+                target.compare(0, a.feature.size(), a.feature) != 0 ||
+                target.find(kKeepFolder) != std::string::npos)
                 return true;
             a.tried = true;
             HANDLE writer = CreateFileA(a.payload.c_str(), GENERIC_WRITE,

@@ -227,6 +227,43 @@ TEST(Dialog, AFailedUpdateShowsTheErrorBoxAndExitsWithOne) {
     EXPECT_EQ(run.child.Wait(kWindowTimeout), 1);
 }
 
+// /undo asks once, naming the folder and what it will put back: いいえ, the
+// default, changes nothing; はい undoes and says so.
+TEST(Dialog, AnUndoAsksOnceAndTellsItsResult) {
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes);
+        UpdateRun run("dialog-undo", 2);
+        const std::string marker = run.install.featureFolder + "\\WSUS.txt";
+        ts::Child update;
+        ASSERT_TRUE(StartUpdate(update, run.install, "/quiet"));
+        ASSERT_EQ(0, update.Wait(kWindowTimeout));
+        ASSERT_TRUE(StartUpdate(run.child, run.install, "/undo"));
+        HWND box = run.WaitBox("確認");
+        ASSERT_NE(box, nullptr);
+        ASSERT_TRUE(FocusSettles(box));
+        const std::string text = MessageBoxText(box);
+        EXPECT_EQ(0u, text.find("TALMERO ProのWindows Update支援機能を更新前の状態に戻します。\n" +
+                                run.install.featureFolder + " の\n更新前のファイル "))
+            << text;
+        EXPECT_NE(std::string::npos, text.find("ソフトウェアを元に戻してもよろしいですか？"));
+        EXPECT_EQ(ts::MessageBoxIconKind(box), ts::kIconQuestion);
+        EXPECT_EQ(DefaultButton(box), IDNO);
+        if (!yes) {
+            ASSERT_TRUE(PressUntilGone(box, "Return"));
+            EXPECT_EQ(run.child.Wait(kWindowTimeout), 4);
+            EXPECT_TRUE(ts::Exists(marker));
+            continue;
+        }
+        ASSERT_TRUE(AnswerYes(box));
+        HWND done = run.WaitBox("完了");
+        ASSERT_NE(done, nullptr) << run.install.Log();
+        EXPECT_EQ(MessageBoxText(done), "ソフトウェアを更新前の状態に戻しました。");
+        ASSERT_TRUE(PressUntilGone(done, "Return"));
+        EXPECT_EQ(run.child.Wait(kWindowTimeout), 0);
+        EXPECT_FALSE(ts::Exists(marker));
+    }
+}
+
 TEST(Dialog, EveryCloseRequestIsRefusedWhileTheUpdateRuns) {
     UpdateRun run("dialog-refuse", 2);
     HeldUpdate held;

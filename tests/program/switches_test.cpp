@@ -88,22 +88,24 @@ namespace {
 TEST(ParseCommandLine, SwitchesInAnyCaseAndOrderAndTheFirstUnknownArgument) {
     struct {
         std::vector<const char*> args;
-        bool understood, quiet, status, help;
+        bool understood, quiet, status, help, undo;
         const char* logPath;
         const char* unknown;
     } cases[] = {
-        {{}, true, false, false, false, "", ""},
-        {{"/quiet"}, true, true, false, false, "", ""},
-        {{"-Q", "/LOG=C:\\a b\\x.txt"}, true, true, false, false, "C:\\a b\\x.txt", ""},
-        {{"/Status", "-quiet"}, true, true, true, false, "", ""},
-        {{"-?"}, true, false, false, true, "", ""},
-        {{"/HELP"}, true, false, false, true, "", ""},
-        {{"/log="}, false, false, false, false, "", "/log="},
-        {{"/log"}, false, false, false, false, "", "/log"},
-        {{"quiet"}, false, false, false, false, "", "quiet"},
-        {{"/q", "/quietly", "/x"}, false, true, false, false, "", "/quietly"},
-        {{"--quiet"}, false, false, false, false, "", "--quiet"},
-        {{""}, false, false, false, false, "", "\"\""},
+        {{}, true, false, false, false, false, "", ""},
+        {{"/quiet"}, true, true, false, false, false, "", ""},
+        {{"-Q", "/LOG=C:\\a b\\x.txt"}, true, true, false, false, false, "C:\\a b\\x.txt", ""},
+        {{"/Status", "-quiet"}, true, true, true, false, false, "", ""},
+        {{"-?"}, true, false, false, true, false, "", ""},
+        {{"/HELP"}, true, false, false, true, false, "", ""},
+        {{"-Undo", "/q"}, true, true, false, false, true, "", ""},
+        {{"/undone"}, false, false, false, false, false, "", "/undone"},
+        {{"/log="}, false, false, false, false, false, "", "/log="},
+        {{"/log"}, false, false, false, false, false, "", "/log"},
+        {{"quiet"}, false, false, false, false, false, "", "quiet"},
+        {{"/q", "/quietly", "/x"}, false, true, false, false, false, "", "/quietly"},
+        {{"--quiet"}, false, false, false, false, false, "", "--quiet"},
+        {{""}, false, false, false, false, false, "", "\"\""},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv = {"Update.exe"};
@@ -114,6 +116,7 @@ TEST(ParseCommandLine, SwitchesInAnyCaseAndOrderAndTheFirstUnknownArgument) {
         EXPECT_EQ(c.quiet, out.quiet);
         EXPECT_EQ(c.status, out.status);
         EXPECT_EQ(c.help, out.help);
+        EXPECT_EQ(c.undo, out.undo);
         EXPECT_STREQ(c.logPath, out.logPath);
         EXPECT_STREQ(c.unknown, out.unknown);
     }

@@ -118,24 +118,60 @@ std::string Digest(const std::string& bytes) {
     return text;
 }
 
-// Every file of a folder: name, then attributes, content and, unless the
-// run writes the file itself, its last-write time.
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-    static const char* const written[] = {"patchjob.ini", "PatchSvc.ini", "patchrun.bat",
-                                          "patchcliXP.bat", "patchcli2000.bat"};
+// Every file of a folder tree: name, then attributes, content and, unless
+// the run writes the file itself (kButTheRuns), its last-write time.
+enum class Times { kButTheRuns, kEvery };
+std::map<std::string, std::string> Snapshot(const std::string& folder,
+                                            Times times = Times::kButTheRuns,
+                                            const std::string& prefix = "") {
+    static const char* const written[] = {"patchjob.ini",   "PatchSvc.ini",     "patchrun.bat",
+                                          "patchcliXP.bat", "patchcli2000.bat", "WSUS.undo\\list"};
     std::map<std::string, std::string> files;
     for (const std::string& name : ts::ListDir(folder)) {
         std::string path = folder + "\\" + name;
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const std::map<std::string, std::string> inside =
+                Snapshot(path, times, prefix + name + "\\");
+            files.insert(inside.begin(), inside.end());
+            continue;
+        }
         std::string entry =
             std::to_string(data.dwFileAttributes) + "|" + Digest(ts::ReadBytes(path));
-        if (std::find(std::begin(written), std::end(written), name) == std::end(written))
+        if (times == Times::kEvery ||
+            std::find(std::begin(written), std::end(written), prefix + name) == std::end(written))
             entry += "|" + std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" +
                      std::to_string(data.ftLastWriteTime.dwLowDateTime);
-        files[name] = entry;
+        files[prefix + name] = entry;
     }
     return files;
+}
+
+// The files of a folder tree as a person lists them: name, size,
+// attributes, last-write time (UTC), a digest of the content.
+void PrintListing(const char* title, const std::string& folder, const std::string& prefix = "") {
+    if (prefix.empty())
+        printf("%s: %s\n", title, folder.c_str());
+    for (const std::string& name : ts::ListDir(folder)) {
+        const std::string path = folder + "\\" + name;
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            PrintListing(title, path, prefix + name + "\\");
+            continue;
+        }
+        SYSTEMTIME t;
+        FileTimeToSystemTime(&data.ftLastWriteTime, &t);
+        const std::string digest = Digest(ts::ReadBytes(path));
+        printf("  %-24s %8lu  %c%c%c  %04u-%02u-%02u %02u:%02u:%02u.%03u  %.8s\n",
+               (prefix + name).c_str(), data.nFileSizeLow,
+               data.dwFileAttributes & FILE_ATTRIBUTE_READONLY ? 'R' : '-',
+               data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN ? 'H' : '-',
+               data.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE ? 'A' : '-', t.wYear, t.wMonth,
+               t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
+               digest.c_str() + digest.rfind(' ') + 1);
+    }
 }
 
 std::string ModeName(int mode) {
@@ -270,6 +306,21 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
          false,
          ""},
         {"help", kNothing, "/q /?", 0, {}, false, "none"},
+        {"undo, not recognised",
+         kNoProduct,
+         "/undo /q",
+         2,
+         {kBanner, "元に戻す .", "コマンドライン /undo /q .", "動作モード 0 .", Closing(2)},
+         false,
+         ""},
+        {"undo, another update",
+         kOtherUpdate,
+         "/quiet -UNDO",
+         5,
+         {kBanner, "元に戻す .", "コマンドライン /quiet -UNDO .", "他の更新が実行中のため終了.",
+          Closing(5)},
+         false,
+         ""},
         {"own log, rotated", kFullLog, "/quiet /log=" + deployLog, 0, {}, true, deployLog},
     };
     for (const Case& c : cases) {
@@ -412,6 +463,14 @@ TEST_P(QuietTest, TheStartupScriptUpdatesOnceAndRecordsTheStatus) {
     // One update, logged where the script asked; the second run wrote nothing.
     EXPECT_EQ(SuccessRecords(in, "/quiet /log=" + machine + ".log"), Records(machine + ".log"));
     EXPECT_FALSE(ts::Exists(in.Log()));
+    // Taken back: undone, then nothing to undo.
+    for (int status : {0, 3}) {
+        EXPECT_EQ(status, in.RunCommand("cmd.exe /c \"" + share + "\\update-startup.cmd\" /undo"));
+        const std::string result = ts::ReadBytes(machine + ".result");
+        EXPECT_EQ(" " + std::to_string(status) + "\r\n", result.substr(result.size() - 4));
+        EXPECT_EQ(Closing(status), Records(machine + ".log").back());
+    }
+    EXPECT_FALSE(ts::Exists(in.F("WSUS.txt")));
 }
 
 // A running program and a held library: the update stops before its first
@@ -535,6 +594,55 @@ TEST_P(QuietTest, TheBackupIsMadeOnceAndNeverReplaced) {
                                        "WU_CMD=patchcliXP.bat ."));
 }
 
+// The undo puts back the folder as it was before the update, attributes and
+// times too; the next one finds nothing to undo, and a folder updated by a
+// version that kept nothing is left as it is.
+TEST_P(QuietTest, AnUndoPutsTheFolderBackAsItWasBeforeTheUpdate) {
+    const std::string root = Scratch("undo");
+    Install in(root + "\\i", GetParam(), root + "\\tmp");
+    const std::string f = in.feature + "\\";
+    // A library the update copies over, and a file of the site's own.
+    ASSERT_TRUE(ts::WriteBytes(in.F("PatchSvc.ini"), "[WSUS]\r\nServer=old\r\n"));
+    ASSERT_TRUE(ts::WriteBytes(in.F("UserGate.dll"), "UserGate 1.0"));
+    ASSERT_TRUE(ts::WriteBytes(in.F("notes.txt"), "the site's own"));
+    for (const char* name : {"PatchSvc.ini", "UserGate.dll", "notes.txt"})
+        Install::SetFixedTimes(in.F(name));
+    SetFileAttributesA(in.F("PatchHub.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(in.F("patchjob.vbe").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const std::map<std::string, std::string> before = Snapshot(in.feature, Times::kEvery);
+    PrintListing("before the update", in.feature);
+    ASSERT_EQ(0, in.Run("/quiet"));
+    PrintListing("after the update", in.feature);
+    ts::RemoveTree(in.Log());
+    EXPECT_EQ(0, in.Run("/undo /quiet"));
+    PrintListing("after the undo", in.feature);
+    EXPECT_EQ(before, Snapshot(in.feature, Times::kEvery));
+    const std::string m = "動作モード " + std::to_string(in.mode) + " .";
+    std::vector<std::string> records = Records(in.Log());
+    ASSERT_GT(records.size(), 7u);
+    EXPECT_EQ(
+        (std::vector<std::string>{kBanner, "元に戻す .", "コマンドライン /undo /quiet .", m,
+                                  "削除 " + f + "WSUS.txt .", "復元 " + f + "patchjob.vbe ."}),
+        std::vector<std::string>(records.begin(), records.begin() + 6));
+    EXPECT_EQ((std::vector<std::string>{"削除 " + f + "WSUS.undo .", Closing(0)}),
+              std::vector<std::string>(records.end() - 2, records.end()));
+    EXPECT_EQ(0, in.Run("/status"));
+    ts::RemoveTree(in.Log());
+    EXPECT_EQ(3, in.Run("/q /undo"));
+    EXPECT_EQ((std::vector<std::string>{kBanner, "元に戻す .", "コマンドライン /q /undo .", m,
+                                        "元に戻す更新はありません .", Closing(3)}),
+              Records(in.Log()));
+    // Updated by an earlier version, which kept nothing.
+    ASSERT_EQ(0, in.Run("/quiet"));
+    ASSERT_TRUE(ts::RemoveTree(in.F("WSUS.undo")));
+    const std::map<std::string, std::string> updated = Snapshot(in.feature, Times::kEvery);
+    EXPECT_EQ(1, in.Run("/undo /quiet"));
+    records = Records(in.Log());
+    EXPECT_EQ("更新前のファイルが保存されていないため元に戻せません " + f + "WSUS.undo .",
+              records[records.size() - 2]);
+    EXPECT_EQ(updated, Snapshot(in.feature, Times::kEvery));
+}
+
 // The calls of the file layer that a whole update makes, counted by the test
 // build.
 int CallsOfAnUpdate(const Install& in) {
@@ -579,6 +687,29 @@ TEST_P(QuietTest, AnUpdateEndedAtAnyCallIsFinishedByTheNextStart) {
         EXPECT_EQ(0, in.Run("/quiet"));
         EXPECT_EQ(expected, Snapshot(in.feature));
         EXPECT_EQ(std::vector<std::string>{"Update_Log.txt"}, ts::ListDir(in.temp));
+    }
+}
+
+// Ended at a call spread over it, an update is undone all the same: the
+// folder is as it was before it, and a start updates it again.
+TEST_P(QuietTest, AnUpdateEndedAtAnyCallIsUndoneAllTheSame) {
+    const std::string root = Scratch("stopped-undone");
+    int total = 0;
+    {
+        Install in(root + "\\i", GetParam(), root + "\\tmp");
+        total = CallsOfAnUpdate(in);
+    }
+    for (const int call : SomeCalls(total)) {
+        SCOPED_TRACE(call);
+        Install in(root + "\\i", GetParam(), root + "\\tmp");
+        const std::map<std::string, std::string> before = Snapshot(in.feature, Times::kEvery);
+        EXPECT_EQ(kStopped, in.Run("/quiet", {"UPDATE_STOP_AT_CALL=" + std::to_string(call)},
+                                   "tests/update_stepstop.exe"));
+        // Stopped before its keep began, it had changed nothing.
+        const int undone = ts::Exists(in.F("WSUS.undo")) ? 0 : 3;
+        EXPECT_EQ(undone, in.Run("/undo /quiet"));
+        EXPECT_EQ(before, Snapshot(in.feature, Times::kEvery));
+        EXPECT_EQ(0, in.Run("/status"));
     }
 }
 

@@ -33,6 +33,7 @@ constexpr CauseInfo kCauseInfo[] = {
     {Cause::NoMarker, Action::Fix, "Payload without its marker"},
     {Cause::BadPayload, Action::Fix, "Damaged payload"},
     {Cause::PathTooLong, Action::Fix, "Path too long"},
+    {Cause::NothingKept, Action::Fix, "Nothing kept to undo"},
     {Cause::UsageError, Action::Fix, "Usage error"},
     {Cause::NotStarted, Action::Fix, "Could not start"},
     {Cause::Crashed, Action::Fix, "Crashed"},
@@ -243,6 +244,7 @@ enum class Form {
     ShareTooLong,
     BadServerName,
     PathTooLong,
+    NothingKept,
     CopyFailed,
     FileFailed,
 };
@@ -269,6 +271,7 @@ const struct {
     {LOG_SHARE_TOO_LONG, Form::ShareTooLong, Role::Cause},
     {LOG_BAD_SERVER_NAME, Form::BadServerName, Role::Cause},
     {LOG_PATH_TOO_LONG, Form::PathTooLong, Role::Cause},
+    {LOG_NOTHING_KEPT, Form::NothingKept, Role::Cause},
     {LOG_COPY_FAILED, Form::CopyFailed, Role::Summary},
     {LOG_FILE_FAILED, Form::FileFailed, Role::Cause},
 };
@@ -279,7 +282,7 @@ const struct {
     const char* verb;
 } kFileVerbs[] = {
     {LOG_WHAT_REMOVE, "removed"}, {LOG_WHAT_WRITE, "written"},  {LOG_WHAT_CREATE, "created"},
-    {LOG_WHAT_COPY, "copied"},    {LOG_WHAT_RENAME, "renamed"},
+    {LOG_WHAT_COPY, "copied"},    {LOG_WHAT_RENAME, "renamed"}, {LOG_WHAT_RESTORE, "restored"},
 };
 
 const char* FileVerb(const std::string& what) {
@@ -397,6 +400,11 @@ void Describe(Verdict& v, const Failure& f, const Failure* detail) {
         v.cause = Cause::PathTooLong;
         v.sentence = "A path for " + first + " is too long";
         return;
+    case Form::NothingKept:
+        v.cause = Cause::NothingKept;
+        v.sentence = "Updated by an earlier Update.exe, which kept no copies in " + first +
+                     ": /undo cannot go back; go back by hand";
+        return;
     case Form::CopyFailed:
         v.cause = Cause::FileError;
         v.sentence = "A file could not be copied";
@@ -466,6 +474,7 @@ const struct {
     {LOG_START_BANNER, "its start"},
     {LOG_SAMPLE_BUILD, "its start"},
     {LOG_COMMAND_LINE, "its start"},
+    {LOG_UNDO, "its start"},
     {LOG_MODE, "finding the product"},
     {LOG_LEFTOVER_REMOVED, "removing %s, left by an earlier run"},
     {LOG_SHARE, "reading the share"},
@@ -479,6 +488,8 @@ const struct {
     {LOG_CREATE, "starting to write %s"},
     {LOG_RENAME_FROM, "renaming %s"},
     {LOG_RENAME_TO, "renaming a file to %s"},
+    {LOG_RESTORE, "restoring %s"},
+    {LOG_REMOVE, "removing %s"},
 };
 
 bool StepOf(const RunRecord& last, std::string& phrase) {
@@ -524,9 +535,12 @@ const struct {
     long status;
     Cause cause;
     const char* sentence;
+    const char* meaning; // the status as such a run means it
 } kRunKinds[] = {
-    // Written by the coming Update.exe /undo after its start banner.
-    {"元に戻す .", 0, Cause::Undone, "Undone"},
+    // Update.exe /undo, after its start banner.
+    {LOG_UNDO, 0, Cause::Undone, "Undone", "undone"},
+    {LOG_UNDO, 3, Cause::Undone, "Nothing to undo: never updated, or undone before",
+     "nothing to undo"},
 };
 
 bool KindOfRun(Verdict& v, long status, const LastRun& run) {
@@ -535,6 +549,7 @@ bool KindOfRun(Verdict& v, long status, const LastRun& run) {
             if (kind.status == status && r.text == kind.record) {
                 v.cause = kind.cause;
                 v.sentence = kind.sentence;
+                v.meaning = kind.meaning;
                 return true;
             }
         }

@@ -27,6 +27,7 @@ enum class Cause {
     NoMarker,
     BadPayload,
     PathTooLong,
+    NothingKept,
     UsageError,
     NotStarted,
     Crashed,

@@ -57,16 +57,19 @@ FAILING = {
     "LOG_UNPACK_FILE_FAILED": ((F + "Hub.dll",), "fix", F + "Hub.dll could not be unpacked"),
     "LOG_PATH_TOO_LONG": (("patchcliXP.bat",), "fix", "A path for patchcliXP.bat is too long"),
     "LOG_COPY_FAILED": ((), "fix", "A file could not be copied"),
+    "LOG_NOTHING_KEPT": ((F + "WSUS.undo",), "fix", "Updated by an earlier Update.exe, which kept no copies in "
+                         + F + "WSUS.undo: /undo cannot go back; go back by hand"),
 }
 # LOG_FILE_FAILED with each of its words, and the verb that says it.
 VERBS = {"LOG_WHAT_REMOVE": "removed", "LOG_WHAT_WRITE": "written", "LOG_WHAT_CREATE": "created",
-         "LOG_WHAT_COPY": "copied", "LOG_WHAT_RENAME": "renamed"}
+         "LOG_WHAT_COPY": "copied", "LOG_WHAT_RENAME": "renamed", "LOG_WHAT_RESTORE": "restored"}
 # The records that say no failure.
 NOT_FAILING = {"LOG_START_BANNER", "LOG_SAMPLE_BUILD", "LOG_COMMAND_LINE", "LOG_UNKNOWN_ARGUMENT",
                "LOG_ANOTHER_RUNNING", "LOG_MODE", "LOG_EXIT_STATUS", "LOG_LEFTOVER_REMOVED",
                "LOG_SHARE", "LOG_SERVER", "LOG_PAYLOAD_FILE", "LOG_PAYLOAD_WRITTEN", "LOG_UNPACK_INTO",
                "LOG_BACKUP", "LOG_REWRITE", "LOG_OLD_VALUES", "LOG_CREATE", "LOG_RENAME_FROM",
-               "LOG_RENAME_TO", "LOG_FILE_FAILED"}
+               "LOG_RENAME_TO", "LOG_FILE_FAILED", "LOG_UNDO", "LOG_NOTHING_TO_UNDO", "LOG_RESTORE",
+               "LOG_REMOVE"}
 
 
 def windows(path):
@@ -157,7 +160,9 @@ def cases(logs, texts):
                              "send its log to the developers" % stamp(start + 3))
     machine("PC-UNRECOGNISED", 1, steps()[:5], reason=steps()[4], action="fix", meaning="update failed",
             cause="Failed after reading the share with no record that says why")
-    machine("PC-UNDO", 0, ["元に戻す ."], action="none", meaning="updated", cause="Undone")
+    machine("PC-UNDO", 0, ["元に戻す ."], action="none", meaning="undone", cause="Undone")
+    machine("PC-UNDO-NONE", 3, ["元に戻す .", "元に戻す更新はありません ."], action="none",
+            meaning="nothing to undo", cause="Nothing to undo: never updated, or undone before")
     machine("PC-SAMPLE", 0, steps(), action="none", meaning="updated", sample=True,
             cause="Updated by a sample build of Update.exe, not a release")
     machine("PC-NOLOG", 1, action="fix", meaning="update failed",
