@@ -17,24 +17,54 @@ namespace {
 
 // Wine has no known libraries: it loads user32, gdi32, advapi32, msvcrt and
 // what its own versions of them import (imm32, sechost, win32u, ucrtbase,
-// version, zlib1, bcrypt, crypt32) by the usual search, from the program's
-// folder first, before any code of the program runs. Windows maps the known
-// libraries, and what they import, from its own folder only; the program
-// imports nothing else. Those names are not planted here.
+// version, zlib1) by the usual search, from the program's folder first,
+// before any code of the program runs. Windows maps the known libraries,
+// and what they import, from its own folder only; the program imports
+// nothing else. Those names are not planted here. bcrypt and crypt32 are:
+// nothing loads them unless the program seeds its stack guard through the
+// cryptographic provider, which loads them before WinMain.
 const char* const kPlanted[] = {
-    "uxtheme",   "dwmapi",   "msimg32",
-    "cryptbase", "winmm",    "userenv",
-    "profapi",   "secur32",  "sspicli",
-    "netapi32",  "wtsapi32", "mswsock",
-    "comctl32",  "ws2_32",   "rsaenh",
-    "ole32",     "oleaut32", "combase",
-    "rpcrt4",    "shell32",  "shlwapi",
-    "shcore",    "actxprxy", "dnsapi",
-    "iphlpapi",  "nsi",      "setupapi",
-    "propsys",   "wintrust", "cfgmgr32",
-    "dbghelp",   "ntmarta",  "windowscodecs",
-    "wldap32",   "powrprof", "dwrite",
-    "msctf",     "oleacc",   "textinputframework",
+    "uxtheme",
+    "dwmapi",
+    "msimg32",
+    "cryptbase",
+    "winmm",
+    "userenv",
+    "profapi",
+    "secur32",
+    "sspicli",
+    "netapi32",
+    "wtsapi32",
+    "mswsock",
+    "comctl32",
+    "ws2_32",
+    "rsaenh",
+    "ole32",
+    "oleaut32",
+    "combase",
+    "rpcrt4",
+    "shell32",
+    "shlwapi",
+    "shcore",
+    "actxprxy",
+    "dnsapi",
+    "iphlpapi",
+    "nsi",
+    "setupapi",
+    "propsys",
+    "wintrust",
+    "cfgmgr32",
+    "dbghelp",
+    "ntmarta",
+    "windowscodecs",
+    "wldap32",
+    "powrprof",
+    "dwrite",
+    "bcrypt",
+    "crypt32",
+    "msctf",
+    "oleacc",
+    "textinputframework",
 };
 
 // The copy's name: Wine takes the preference for native libraries from a key
@@ -135,6 +165,27 @@ TEST(LibrarySearch, AfterTheRestrictionANameIsLookedUpInTheSystemFolderOnly) {
         FreeLibrary(loaded);
     EXPECT_NE(nullptr, LoadLibraryA("version.dll"));
     DeleteFileA(beside.c_str());
+}
+
+// The shipped programs' guard loads nothing (above); it is seeded anew in
+// each process, and a frame whose array overflowed ends the process with
+// the platform's status for it.
+TEST(StackGuard, SeededPerProcessAndTripped) {
+    std::string guards[2];
+    for (std::string& guard : guards) {
+        ts::Child probe;
+        const std::string out = ts::ScratchDir("guardprobe") + "\\guard.txt";
+        ASSERT_TRUE(probe.Start("cmd /c \"\"" + ts::BuildFile("tests/guardprobe.exe") +
+                                "\" guard > \"" + out + "\"\""))
+            << probe.StartErrors();
+        ASSERT_EQ(0, probe.Wait(ts::kHangMs));
+        guard = ts::ReadBytes(out);
+    }
+    EXPECT_FALSE(guards[0].empty());
+    EXPECT_NE(guards[0], guards[1]);
+    ts::Child smash;
+    ASSERT_TRUE(smash.Start("\"" + ts::BuildFile("tests/guardprobe.exe") + "\" smash 64"));
+    EXPECT_EQ(static_cast<int>(0xC0000409), smash.Wait(ts::kHangMs));
 }
 
 } // namespace
