@@ -267,24 +267,36 @@ TEST_F(UpdateRun, ReadOnlyFilesAndLeftoversAreNoObstacle) {
 }
 
 // The payload goes to a file of this run's own when Update.tmp is taken by
-// something that is no file of its own: a folder, a link (which is never
-// written through).
+// something that is no file of its own (a folder, a link, which is never
+// written through), under a name that nobody could take in advance: every
+// name another account could have made first is taken here.
 TEST_F(UpdateRun, APayloadFileInTheWayIsWrittenUnderAnotherName) {
     const std::string elsewhere = root_ + "\\elsewhere.txt";
-    for (const bool link : {false, true}) {
-        SCOPED_TRACE(link ? "link" : "folder");
+    enum InTheWay { kFolder, kLink };
+    for (const InTheWay way : {kFolder, kLink}) {
+        SCOPED_TRACE(way);
         Reset();
         WritePatchJob(kPatchJobWithTlx);
         ASSERT_TRUE(ts::WriteBytes(elsewhere, "not the payload's"));
         // A link of the Unix system: Wine shows it as the file it points to.
-        ASSERT_TRUE(link ? ts::MakeUnixSymlink(elsewhere, Tmp()) : ts::MakeDirs(Tmp()));
+        ASSERT_TRUE(way == kLink ? ts::MakeUnixSymlink(elsewhere, Tmp()) : ts::MakeDirs(Tmp()));
+        for (int n = 1; n < 100; ++n)
+            ASSERT_TRUE(ts::MakeDirs(temp_ + "\\Update." + std::to_string(n) + ".tmp"));
+        const std::vector<std::string> squatted = ts::ListDir(temp_);
         ASSERT_TRUE(Run(2));
         const std::vector<std::string> records = Messages(g_logPath);
         ASSERT_FALSE(records.empty());
         EXPECT_EQ("not the payload's", ts::ReadBytes(elsewhere));
-        EXPECT_EQ("テンポラリ " + temp_ + "\\Update.1.tmp 生成.", records[0]);
-        EXPECT_EQ((std::vector<std::string>{"Update.tmp", "Update_Log.txt"}), ts::ListDir(temp_));
-        if (link) {
+        // Update.<16 hex digits>.tmp
+        const std::string head = "テンポラリ " + temp_ + "\\Update.";
+        EXPECT_EQ(head, records[0].substr(0, head.size()));
+        EXPECT_EQ(std::string::npos,
+                  records[0].substr(head.size(), 16).find_first_not_of("0123456789abcdef"));
+        EXPECT_EQ(".tmp 生成.", records[0].substr(head.size() + 16));
+        std::vector<std::string> left = ts::ListDir(temp_);
+        left.erase(std::remove(left.begin(), left.end(), "Update_Log.txt"), left.end());
+        EXPECT_EQ(squatted, left);
+        if (way == kLink) {
             EXPECT_TRUE(ts::RemoveUnixSymlink(Tmp()));
         }
     }

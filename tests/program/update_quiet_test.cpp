@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Owners.h"
+#include "RunLock.h"
 #include "TestSupport.h"
 
 #include <windows.h>
@@ -23,7 +24,6 @@ constexpr DWORD kTimeout = ts::kHangMs;
 const char kServerKey[] = "SOFTWARE\\TALMERO\\BaseSrv";
 const char kClientKey[] = "SOFTWARE\\TALMERO\\BaseCli";
 const char kBanner[] = "====================【開始】====================.";
-const char kRunLock[] = "Global\\TALMERO_WU_Update";
 // Exit status of the test build when it ends itself at a call.
 constexpr int kStopped = 97;
 
@@ -177,20 +177,11 @@ class QuietClientTest : public QuietTest {};
 // Holds the lock of a running update, as another start would.
 class OtherUpdate {
   public:
-    explicit OtherUpdate(bool running = true)
-        : mutex_(running ? CreateMutexA(nullptr, FALSE, kRunLock) : nullptr) {
-        held_ = mutex_ != nullptr && WaitForSingleObject(mutex_, kTimeout) == WAIT_OBJECT_0;
-    }
-    ~OtherUpdate() {
-        if (held_)
-            ReleaseMutex(mutex_);
-        if (mutex_ != nullptr)
-            CloseHandle(mutex_);
-    }
+    explicit OtherUpdate(bool running = true) { held_ = running && lock_.Acquire(kTimeout); }
     bool Held() const { return held_; }
 
   private:
-    HANDLE mutex_;
+    RunLock lock_;
     bool held_ = false;
 };
 
@@ -205,7 +196,16 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
     // The longest log path that fits, and one byte more.
     const std::string log259 = root + "\\" + std::string(259 - root.size() - 1, 'L');
     const std::string log260 = log259 + "L";
-    enum Setup { kNothing, kNoProduct, kUpdated, kFolderInTheWay, kOtherUpdate, kFullLog };
+    enum Setup {
+        kNothing,
+        kNoProduct,
+        kUpdated,
+        kFolderInTheWay,
+        kOtherUpdate,
+        kFullLog,
+        kLogViewer,
+        kLockNameTaken,
+    };
     struct Case {
         const char* name;
         Setup setup;
@@ -271,6 +271,11 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
          ""},
         {"help", kNothing, "/q /?", 0, {}, false, "none"},
         {"own log, rotated", kFullLog, "/quiet /log=" + deployLog, 0, {}, true, deployLog},
+        // Neither blinds nor stops a run: a viewer that reads the log, an
+        // object of another kind under the old lock's name, which any
+        // account could make.
+        {"a viewer reads the log", kLogViewer, "/quiet", 0, {}, true, ""},
+        {"the lock's name taken", kLockNameTaken, "/quiet", 0, {}, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -288,6 +293,16 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
         int status;
         {
             OtherUpdate other(c.setup == kOtherUpdate);
+            if (c.setup == kLogViewer)
+                ts::WriteBytes(in.Log(), "");
+            UniqueHandle squatter(
+                c.setup == kLogViewer
+                    ? CreateFileA(in.Log().c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr)
+                : c.setup == kLockNameTaken
+                    ? CreateEventA(nullptr, TRUE, FALSE, "Global\\TALMERO_WU_Update")
+                    : nullptr);
             status = in.Run(c.args);
         }
         EXPECT_EQ(c.status, status);

@@ -157,29 +157,59 @@ TEST_F(LogTest, AnAbandonedMutexCountsAsOwned) {
     EXPECT_STREQ("", LogFallbackPath());
 }
 
-TEST_F(LogTest, RecordIsDroppedWhenTheFileIsHeldOpenElsewhere) {
-    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("first.");
-    std::string before = ts::ReadBytes(log);
-    {
-        UniqueHandle other(
-            CreateFileA(log.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(other.IsValid());
-        LogWriter(log.c_str(), "a.cpp", 1).WriteLog("dropped.");
+// A viewer that reads the log, sharing it, neither blinds the run nor
+// keeps the log from its rotation; a program that keeps the log open and
+// will not have it written sends the run's records to its own file. Either
+// way the mutex is released for the next writer.
+TEST_F(LogTest, AProgramHoldingTheLogOpenBlindsNoRun) {
+    const struct {
+        const char* name;
+        DWORD share;
+        const char* reason; // empty: the record goes to the log
+    } cases[] = {
+        {"viewer", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, ""},
+        {"reader sharing reading only", FILE_SHARE_READ,
+         "他のプログラムが書き込みを拒んで開いています"},
+        {"holder sharing nothing", 0, "他のプログラムが書き込みを拒んで開いています"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetLogFallback();
+        ts::RemoveTree(dir);
+        ASSERT_TRUE(ts::MakeDirs(dir));
+        // Full: the record rotates the log.
+        const std::string full(kLogRotateSize - 10, 'x');
+        ASSERT_TRUE(ts::WriteBytes(log, full));
+        {
+            UniqueHandle other(CreateFileA(log.c_str(), GENERIC_READ, c.share, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(other.IsValid());
+            LogWriter(log.c_str(), "a.cpp", 1).WriteLog("held.");
+        }
+        if (c.reason[0] == '\0') {
+            EXPECT_STREQ("", LogFallbackPath());
+            EXPECT_EQ(full, ts::ReadBytes(bak));
+            const std::vector<std::string> lines = Lines(ts::ReadBytes(log));
+            ASSERT_EQ(1u, lines.size());
+            EXPECT_NE(std::string::npos, lines[0].find(" : held."));
+        } else {
+            EXPECT_EQ(full, ts::ReadBytes(log));
+            const std::vector<std::string> lines = Lines(ts::ReadBytes(LogFallbackPath()));
+            ASSERT_EQ(2u, lines.size());
+            EXPECT_NE(std::string::npos, lines[0].find(std::string(" : ") + c.reason + " ."));
+            EXPECT_NE(std::string::npos, lines[1].find(" : held."));
+        }
+        bool taken = false;
+        std::thread other([&] {
+            UniqueHandle mutex(CreateMutexA(nullptr, FALSE, kLogMutexName));
+            taken = WaitForSingleObject(mutex.Get(), 0) == WAIT_OBJECT_0;
+            if (taken)
+                ReleaseMutex(mutex.Get());
+        });
+        other.join();
+        EXPECT_TRUE(taken);
     }
-    EXPECT_EQ(before, ts::ReadBytes(log));
-    // The mutex was released: another thread takes it at once.
-    bool taken = false;
-    std::thread other([&] {
-        HANDLE mutex = CreateMutexA(nullptr, FALSE, kLogMutexName);
-        taken = WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0;
-        if (taken)
-            ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    });
-    other.join();
-    EXPECT_TRUE(taken);
-    LogWriter(log.c_str(), "a.cpp", 1).WriteLog("third.");
-    EXPECT_EQ(2u, Lines(ts::ReadBytes(log)).size());
+    ResetLogFallback();
 }
 
 TEST_F(LogTest, EmptyLogPathDropsEveryRecord) {
