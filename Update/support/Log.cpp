@@ -61,6 +61,8 @@ struct Fallback {
     bool mutexAbandoned = false;
     char path[MAX_PATH] = "";
     UniqueHandle file;
+    // How long this process has waited for the mutex in all.
+    DWORD waitedMs = 0;
 };
 Fallback g_fallback;
 DWORD g_logMutexWaitMs = kLogMutexTimeoutMs;
@@ -213,6 +215,7 @@ void ResetLogFallback() {
     g_fallback.active = false;
     g_fallback.mutexAbandoned = false;
     g_fallback.path[0] = '\0';
+    g_fallback.waitedMs = 0;
 }
 
 void SetLogMutexWait(unsigned long ms) {
@@ -243,13 +246,21 @@ void LogWriter::WriteLog(const char* format, ...) {
     Entered entered(g_processLock);
 
     // The mutex, unless this run once found it held past its wait: then the
-    // run's records go to its own file, and nobody else writes that.
+    // run's records go to its own file, and nobody else writes that. The
+    // wait is the run's, not each record's: what one record waited, the
+    // next may wait no more, so that a holder that lets go for a moment now
+    // and then cannot make every record wait nearly the whole time.
     UniqueHandle mutex;
     Refusal refusal = Refusal::kNone;
     if (!g_fallback.mutexAbandoned && !g_fallback.active) {
         mutex.Attach(CreateMutexA(nullptr, FALSE, kLogMutexName));
-        const DWORD wait =
-            mutex.IsValid() ? WaitForSingleObject(mutex.Get(), g_logMutexWaitMs) : WAIT_FAILED;
+        const DWORD left = g_logMutexWaitMs == INFINITE ? INFINITE
+                           : g_fallback.waitedMs < g_logMutexWaitMs
+                               ? g_logMutexWaitMs - g_fallback.waitedMs
+                               : 0;
+        const DWORD start = GetTickCount();
+        const DWORD wait = mutex.IsValid() ? WaitForSingleObject(mutex.Get(), left) : WAIT_FAILED;
+        g_fallback.waitedMs += GetTickCount() - start;
         if (wait == WAIT_TIMEOUT || wait == WAIT_FAILED) {
             mutex.Close();
             g_fallback.mutexAbandoned = true;

@@ -18,8 +18,8 @@ extern char g_logPath[260];
 constexpr unsigned long kLogRotateSize = 65536;
 // The longest message a record carries, in bytes.
 constexpr int kLogMessageMax = 1023;
-// How long a record waits for the log mutex before the run writes its
-// records another way.
+// How long a run waits for the log mutex, all its records together, before
+// it writes its records another way.
 constexpr unsigned long kLogMutexTimeoutMs = 10000;
 constexpr const char kLogMutexName[] = "INALOG_MUTEX";
 
@@ -35,10 +35,10 @@ class LogWriter {
     // another file, not read-only, not held open by a program that refuses
     // to share writing (readers that share it may read meanwhile); and it
     // is rotated only when its older generation is such a file too or
-    // absent. When the log cannot be written so, or when the mutex stayed
-    // held past its wait, this record and every later one of this process
-    // go to a file of the process's own, made new and kept open to the
-    // end: beside the log, "<log>.<process id>.txt"
+    // absent. When the log cannot be written so, or when the process has
+    // waited for the mutex kLogMutexTimeoutMs in all, this record and every
+    // later one of this process go to a file of the process's own, made new
+    // and kept open to the end: beside the log, "<log>.<process id>.txt"
     // (or, when that name is taken, one that nobody can take in advance,
     // OwnName.h), else the same in the temporary folder as
     // "Update_Log.<process id>.txt". Its first record says why; the mutex
@@ -58,6 +58,6 @@ class LogWriter {
 const char* LogFallbackPath();
 // For tests: this process writes to its log again and waits for the mutex.
 void ResetLogFallback();
-// For tests: the mutex is waited for this long instead (the records still
-// say kLogMutexTimeoutMs), so that a test of the wait need not take it.
+// For tests: the mutex is waited for this long in all instead (the records
+// still say kLogMutexTimeoutMs), so that a test of the wait need not take it.
 void SetLogMutexWait(unsigned long ms);
