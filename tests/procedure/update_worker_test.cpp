@@ -274,6 +274,7 @@ TEST_F(UpdateRun, ReadOnlyFilesAndLeftoversAreNoObstacle) {
 TEST_F(UpdateRun, APayloadFileInTheWayIsWrittenUnderAnotherName) {
     const std::string elsewhere = root_ + "\\elsewhere.txt";
     enum InTheWay { kFolder, kLink, kSecondName };
+    std::vector<std::string> drawn;
     for (const InTheWay way : {kFolder, kLink, kSecondName}) {
         SCOPED_TRACE(way);
         Reset();
@@ -301,6 +302,9 @@ TEST_F(UpdateRun, APayloadFileInTheWayIsWrittenUnderAnotherName) {
         EXPECT_EQ(std::string::npos,
                   records[0].substr(head.size(), 16).find_first_not_of("0123456789abcdef"));
         EXPECT_EQ(".tmp 生成.", records[0].substr(head.size() + 16));
+        // Drawn anew each time, not counted: a count is a name to take first.
+        EXPECT_EQ(drawn.end(), std::find(drawn.begin(), drawn.end(), records[0]));
+        drawn.push_back(records[0]);
         std::vector<std::string> left = ts::ListDir(temp_);
         left.erase(std::remove(left.begin(), left.end(), "Update_Log.txt"), left.end());
         EXPECT_EQ(squatted, left);
