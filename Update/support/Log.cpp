@@ -311,14 +311,13 @@ void LogWriter::WriteLog(const char* format, ...) {
             // One older generation: what stands under its name goes only
             // when it is the log's own kind of file; else the log would
             // grow past its limit, and the records go elsewhere. A reader
-            // that keeps the log from being renamed only puts the rotation
-            // off to a later record.
+            // that keeps either from being renamed or replaced only puts the
+            // rotation off to a later record, and loses no generation.
             file.Close();
-            if (!BackupMayGo(backupPath.c_str()) ||
-                (!DeleteFileA(backupPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)) {
+            if (!BackupMayGo(backupPath.c_str())) {
                 opened = Opened::kRefused;
                 refusal = Refusal::kBackupInTheWay;
-            } else if (MoveFileExA(logPath, backupPath.c_str(), 0) ||
+            } else if (MoveFileExA(logPath, backupPath.c_str(), MOVEFILE_REPLACE_EXISTING) ||
                        GetLastError() == ERROR_SHARING_VIOLATION) {
                 opened = OpenForAppend(logPath, file, size, refusal);
             } else {

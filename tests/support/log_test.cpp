@@ -231,7 +231,17 @@ TEST_F(LogTest, AMutexHeldPastItsWaitSendsTheRunsRecordsToItsOwnFile) {
 // program holds open refusing writing: the run's records go to its own
 // file. A log of any size is rotated, also while a viewer reads it.
 TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
-    enum Planted { kFolder, kReadOnly, kLink, kSecondName, kBackupFolder, kHuge, kViewer, kHeld };
+    enum Planted {
+        kFolder,
+        kReadOnly,
+        kLink,
+        kSecondName,
+        kBackupFolder,
+        kHuge,
+        kViewer,
+        kReaderKeepingItsName,
+        kHeld,
+    };
     const struct {
         const char* name;
         Planted planted;
@@ -245,6 +255,7 @@ TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
          "古い世代 .BAK がファイルでないため入れ替えられません"},
         {"4 GiB and 100 bytes", kHuge, ""},
         {"full, a viewer reading it", kViewer, ""},
+        {"full, a reader keeping its name", kReaderKeepingItsName, ""},
         {"held open refusing writing", kHeld, "他のプログラムが書き込みを拒んで開いています"},
     };
     const std::string other = dir + "\\other.txt";
@@ -286,12 +297,15 @@ TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
             break;
         }
         case kViewer:
+        case kReaderKeepingItsName:
         case kHeld:
             ASSERT_TRUE(ts::WriteBytes(log, std::string(kLogRotateSize - 10, 'x')));
+            ASSERT_TRUE(ts::WriteBytes(bak, "older"));
             held.Attach(CreateFileA(log.c_str(), GENERIC_READ,
                                     c.planted == kViewer
                                         ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
-                                        : FILE_SHARE_READ,
+                                    : c.planted == kHeld ? FILE_SHARE_READ
+                                                         : FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(held.IsValid());
             break;
@@ -303,6 +317,12 @@ TEST_F(LogTest, PlantedObjectsAreNeverWrittenThrough) {
             EXPECT_STREQ("", LogFallbackPath());
             EXPECT_EQ(1u, Lines(ts::ReadBytes(log)).size());
             EXPECT_TRUE(ts::Exists(bak));
+            // Rotated while a viewer reads; put off, losing no generation,
+            // while a reader keeps the log's name.
+            if (c.planted == kViewer || c.planted == kReaderKeepingItsName) {
+                EXPECT_EQ(c.planted == kViewer ? std::string(kLogRotateSize - 10, 'x') : "older",
+                          ts::ReadBytes(bak));
+            }
             continue;
         }
         const std::string fallback = LogFallbackPath();
