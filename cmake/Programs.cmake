@@ -20,7 +20,11 @@ if(UPDATE_WIN32_RUNTIME_DIR STREQUAL _runtime_dir OR NOT EXISTS "${UPDATE_WIN32_
 endif()
 
 # update_program(target): links a program with the win32 thread model's
-# runtime. Search directories given here come before the compiler's own.
+# runtime and the programs' own stack guard (Update/support/StackGuard.cpp),
+# which keeps libssp's out: libssp seeds its guard through libraries that
+# are looked for beside the program, before WinMain. Search directories
+# given here come before the compiler's own.
 function(update_program target)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/Update/support/StackGuard.cpp)
   target_link_options(${target} PRIVATE -no-pthread "-L${UPDATE_WIN32_RUNTIME_DIR}")
 endfunction()

@@ -1,6 +1,7 @@
 #include "Payload.h"
 
 #include "FileLayer.h"
+#include "OwnName.h"
 #include "Owners.h"
 #include "PathHelpers.h"
 
@@ -64,12 +65,6 @@ const char* GetPayloadTempPath() {
 
 namespace {
 
-// The errors of a name that something else holds.
-bool IsNameTaken(DWORD error) {
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
-           error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
-}
-
 // Creates path new, as OpenPayloadFile describes.
 bool CreatePayloadFile(const char* path, UniqueHandle& file) {
     file.Attach(DiskOpen(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW,
@@ -87,23 +82,25 @@ bool OpenPayloadFile(const void* data, DWORD size, char* path, UniqueHandle& fil
         return false;
     }
     // Update.tmp, unless something other than a file of its own stands
-    // there; then a name of this run's own. Any other failure (a full
-    // disk, say) is no matter of the name.
-    bool created = RemoveFile(path) && CreatePayloadFile(path, file);
-    DWORD error = GetLastError();
-    const size_t stem = strlen(usual) - strlen(".tmp");
-    for (unsigned n = 1; !created && IsNameTaken(error) && n < 100; ++n) {
-        char other[kPathBufferSize];
-        const int length =
-            snprintf(other, sizeof other, "%.*s.%u.tmp", static_cast<int>(stem), usual, n);
-        if (length < 0 || static_cast<size_t>(length) >= sizeof other)
+    // there; then a name of this run's own, which nobody can have taken
+    // before it was drawn. Any other failure (a full disk, say) is no
+    // matter of the name.
+    char stem[kPathBufferSize];
+    memcpy(stem, usual, kPathBufferSize);
+    stem[strlen(usual) - strlen(".tmp")] = '\0';
+    bool created = false;
+    DWORD error = ERROR_SUCCESS;
+    for (unsigned n = 0; !created && n < kOwnNameTries; ++n) {
+        char name[kPathBufferSize];
+        if (!OwnNameCandidate(stem, ".tmp", n, name, sizeof name)) {
+            error = ERROR_FILENAME_EXCED_RANGE;
             break;
-        if (GetFileAttributesA(other) != INVALID_FILE_ATTRIBUTES)
-            continue;
-        memcpy(path, other, sizeof other);
-        created = CreatePayloadFile(path, file);
-        if (!created)
-            error = GetLastError();
+        }
+        memcpy(path, name, sizeof name);
+        created = (n > 0 || RemoveFile(path)) && CreatePayloadFile(path, file);
+        error = GetLastError();
+        if (!created && !IsNameTaken(error))
+            break;
     }
     if (!created) {
         SetLastError(error);

@@ -28,10 +28,12 @@ bool FindPayload(WORD resourceId, const void** data, DWORD* size);
 // through the same handle: opened for reading and writing with only reading
 // shared, so that nobody else writes it meanwhile, and removed by the system
 // when the handle is closed, also when the process is ended. The file is
-// Update.tmp when that name can be had (a plain file there is removed
-// first), else Update.<n>.tmp: a folder or a link of that name is never
-// written through. path (kPathBufferSize bytes) receives the name tried
-// last. False, with GetLastError set, when no file could be written.
+// Update.tmp when that name can be had (a plain file of its own there is
+// removed first), else a name of the run's own (OwnName.h), which no other
+// account can take in advance: a folder, a link or a second name of
+// another file under the name is never written through or changed. path
+// (kPathBufferSize bytes) receives the name tried last. False, with
+// GetLastError set, when no file could be written.
 bool OpenPayloadFile(const void* data, DWORD size, char* path, UniqueHandle& file);
 
 // Path of the payload's temporary file: the temporary folder followed by

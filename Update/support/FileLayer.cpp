@@ -38,6 +38,17 @@ bool IsOwnName(const char* path) {
     return !file.IsValid() || IsNamedFile(file.Get(), path);
 }
 
+// Whether the file has names besides this one (hard links). One that cannot
+// be opened to tell is taken to have none.
+bool HasOtherNames(const char* path) {
+    UniqueHandle file(CreateFileLong(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    return file.IsValid() && GetFileInformationByHandle(file.Get(), &info) &&
+           info.nNumberOfLinks > 1;
+}
+
 // The access that writes a file's data, which a read-only file refuses.
 constexpr DWORD kDataWriteAccess = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
 
@@ -155,9 +166,16 @@ bool RemoveFile(const char* path) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-        !DiskSetAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
-        return false;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        // The bit is the file's, not the name's: cleared to remove this name,
+        // it would be gone under the others too. Such a name stays.
+        if (HasOtherNames(path)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+        if (!DiskSetAttributes(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)))
+            return false;
+    }
     return DiskDelete(path);
 }
 

@@ -72,7 +72,9 @@ bool MakeWorkPath(const char* path, char* out, size_t capacity);
 // Removes a plain file, clearing its read-only bit first. True when it is
 // gone or was never there. A folder or a link is never removed: false with
 // ERROR_ACCESS_DENIED (removing a link would remove what it points at on
-// some platforms).
+// some platforms); nor a read-only file with other names (hard links),
+// whose bit would go under those names too. A file with other names that is
+// not read-only loses this name only.
 bool RemoveFile(const char* path);
 
 // What happens to a target that exists already.

@@ -2,6 +2,7 @@
 
 #include "FileIdentity.h"
 #include "Mbcs.h"
+#include "OwnName.h"
 #include "Owners.h"
 #include "Thread.h"
 
@@ -26,6 +27,7 @@ enum class Refusal {
     kSecondName,
     kReadOnly,
     kBackupInTheWay,
+    kHeldOpen,
     kNotOpened,
     kMutexHeld,
 };
@@ -42,6 +44,8 @@ const char* RefusalText(Refusal refusal) {
         return "読み取り専用です";
     case Refusal::kBackupInTheWay:
         return "古い世代 .BAK がファイルでないため入れ替えられません";
+    case Refusal::kHeldOpen:
+        return "他のプログラムが書き込みを拒んで開いています";
     case Refusal::kMutexHeld:
         return "INALOG_MUTEX が 10 秒待っても得られません";
     default:
@@ -49,11 +53,16 @@ const char* RefusalText(Refusal refusal) {
     }
 }
 
-// Where this process's records go instead of the log, once they do.
+// Where this process's records go instead of the log, once they do: a file
+// it made new and keeps open to the end, sharing only reading, so that no
+// one else writes, removes or renames it meanwhile.
 struct Fallback {
     bool active = false;
     bool mutexAbandoned = false;
     char path[MAX_PATH] = "";
+    UniqueHandle file;
+    // How long this process has waited for the mutex in all.
+    DWORD waitedMs = 0;
 };
 Fallback g_fallback;
 DWORD g_logMutexWaitMs = kLogMutexTimeoutMs;
@@ -83,16 +92,20 @@ Refusal PlainFileOfItsOwn(HANDLE file, const char* path, unsigned long long* siz
     return Refusal::kNone;
 }
 
-enum class Opened { kYes, kBusy, kRefused };
+enum class Opened { kYes, kRefused };
+
+// Readers may read the log while it is written (a viewer that follows it);
+// writers are kept apart by the mutex.
+constexpr DWORD kLogSharing = FILE_SHARE_READ;
 
 // Opens path for appending when it is a plain file of its own, or makes it
 // new (which follows no link); a link itself is opened, never what it
-// points to. kBusy: another handle keeps it for a moment.
+// points to.
 Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& size,
                      Refusal& refusal) {
     size = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        file.Attach(OpenLogFile(path, GENERIC_WRITE, 0, OPEN_EXISTING,
+        file.Attach(OpenLogFile(path, GENERIC_WRITE, kLogSharing, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT));
         if (file.IsValid()) {
             refusal = PlainFileOfItsOwn(file.Get(), path, &size);
@@ -102,8 +115,11 @@ Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& s
             return Opened::kRefused;
         }
         DWORD error = GetLastError();
-        if (error == ERROR_SHARING_VIOLATION)
-            return Opened::kBusy;
+        // Another program keeps it open and will not have it written.
+        if (error == ERROR_SHARING_VIOLATION) {
+            refusal = Refusal::kHeldOpen;
+            return Opened::kRefused;
+        }
         if (error != ERROR_FILE_NOT_FOUND) {
             // A folder, or a read-only file, refuses writing.
             const DWORD attributes = GetFileAttributesA(path);
@@ -113,7 +129,8 @@ Opened OpenForAppend(const char* path, UniqueHandle& file, unsigned long long& s
                                                                 : Refusal::kNotOpened;
             return Opened::kRefused;
         }
-        file.Attach(OpenLogFile(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+        file.Attach(
+            OpenLogFile(path, GENERIC_WRITE, kLogSharing, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
         if (file.IsValid())
             return Opened::kYes;
         error = GetLastError();
@@ -148,39 +165,49 @@ bool WriteRecord(HANDLE file, const char* header, size_t headerLength, const cha
            WriteFile(file, "\r\n", 2, &written, nullptr);
 }
 
+// Makes the process's own file new in one of two places: beside the log,
+// else in the temporary folder; under its usual name, else under one that
+// no one can have taken in advance (OwnName.h).
+bool MakeFallback(const char* logPath) {
+    char stems[2][MAX_PATH];
+    snprintf(stems[0], sizeof stems[0], "%s.%lu", logPath, GetCurrentProcessId());
+    char temp[MAX_PATH];
+    const DWORD n = GetTempPathA(sizeof temp, temp);
+    snprintf(stems[1], sizeof stems[1], "%s%sUpdate_Log.%lu", n > 0 && n < sizeof temp ? temp : "",
+             n > 0 && n < sizeof temp && temp[n - 1] != '\\' ? "\\" : "", GetCurrentProcessId());
+    for (const char* stem : stems) {
+        for (unsigned attempt = 0; attempt < kOwnNameTries; ++attempt) {
+            char candidate[MAX_PATH];
+            if (!OwnNameCandidate(stem, ".txt", attempt, candidate, sizeof candidate))
+                break;
+            g_fallback.file.Attach(OpenLogFile(candidate, GENERIC_WRITE, kLogSharing, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL));
+            if (g_fallback.file.IsValid()) {
+                snprintf(g_fallback.path, sizeof g_fallback.path, "%s", candidate);
+                return true;
+            }
+            if (!IsNameTaken(GetLastError()))
+                break;
+        }
+    }
+    return false;
+}
+
 // The process's own file, made new the first time, with a first record that
 // says why; the record then follows.
 void WriteToFallback(const char* logPath, Refusal refusal, const char* header, size_t headerLength,
                      const char* message, size_t messageLength) {
-    UniqueHandle file;
-    unsigned long long size = 0;
-    Refusal again = Refusal::kNone;
-    if (g_fallback.active) {
-        if (OpenForAppend(g_fallback.path, file, size, again) == Opened::kYes)
-            WriteRecord(file.Get(), header, headerLength, message, messageLength);
-        return;
-    }
-    char candidates[2][MAX_PATH];
-    snprintf(candidates[0], sizeof candidates[0], "%s.%lu.txt", logPath, GetCurrentProcessId());
-    char temp[MAX_PATH];
-    const DWORD n = GetTempPathA(sizeof temp, temp);
-    snprintf(candidates[1], sizeof candidates[1], "%s%sUpdate_Log.%lu.txt",
-             n > 0 && n < sizeof temp ? temp : "",
-             n > 0 && n < sizeof temp && temp[n - 1] != '\\' ? "\\" : "", GetCurrentProcessId());
-    for (const char* candidate : candidates) {
-        file.Attach(OpenLogFile(candidate, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
-        if (!file.IsValid())
-            continue;
+    if (!g_fallback.active) {
+        if (!MakeFallback(logPath))
+            return;
         g_fallback.active = true;
-        snprintf(g_fallback.path, sizeof g_fallback.path, "%s", candidate);
         char note[kLogMessageMax + 1];
         snprintf(note, sizeof note, "ログ %s に書けないため、ここに書きます : %s .", logPath,
                  RefusalText(refusal));
         const size_t noteLength = CutToWholeCharacters(note, sizeof note - 1);
-        WriteRecord(file.Get(), header, headerLength, note, noteLength);
-        WriteRecord(file.Get(), header, headerLength, message, messageLength);
-        return;
+        WriteRecord(g_fallback.file.Get(), header, headerLength, note, noteLength);
     }
+    WriteRecord(g_fallback.file.Get(), header, headerLength, message, messageLength);
 }
 
 } // namespace
@@ -190,7 +217,11 @@ const char* LogFallbackPath() {
 }
 
 void ResetLogFallback() {
-    g_fallback = Fallback();
+    g_fallback.file.Close();
+    g_fallback.active = false;
+    g_fallback.mutexAbandoned = false;
+    g_fallback.path[0] = '\0';
+    g_fallback.waitedMs = 0;
 }
 
 void SetLogMutexWait(unsigned long ms) {
@@ -225,13 +256,21 @@ void LogWriter::WriteLog(const char* format, ...) {
     Entered entered(g_processLock);
 
     // The mutex, unless this run once found it held past its wait: then the
-    // run's records go to its own file, and nobody else writes that.
+    // run's records go to its own file, and nobody else writes that. The
+    // wait is the run's, not each record's: what one record waited, the
+    // next may wait no more, so that a holder that lets go for a moment now
+    // and then cannot make every record wait nearly the whole time.
     UniqueHandle mutex;
     Refusal refusal = Refusal::kNone;
     if (!g_fallback.mutexAbandoned && !g_fallback.active) {
         mutex.Attach(CreateMutexA(nullptr, FALSE, kLogMutexName));
-        const DWORD wait =
-            mutex.IsValid() ? WaitForSingleObject(mutex.Get(), g_logMutexWaitMs) : WAIT_FAILED;
+        const DWORD left = g_logMutexWaitMs == INFINITE ? INFINITE
+                           : g_fallback.waitedMs < g_logMutexWaitMs
+                               ? g_logMutexWaitMs - g_fallback.waitedMs
+                               : 0;
+        const DWORD start = GetTickCount();
+        const DWORD wait = mutex.IsValid() ? WaitForSingleObject(mutex.Get(), left) : WAIT_FAILED;
+        g_fallback.waitedMs += GetTickCount() - start;
         if (wait == WAIT_TIMEOUT || wait == WAIT_FAILED) {
             mutex.Close();
             g_fallback.mutexAbandoned = true;
@@ -281,15 +320,19 @@ void LogWriter::WriteLog(const char* format, ...) {
         if (opened == Opened::kYes && size + recordLen > kLogRotateSize) {
             // One older generation: what stands under its name goes only
             // when it is the log's own kind of file; else the log would
-            // grow past its limit, and the records go elsewhere.
+            // grow past its limit, and the records go elsewhere. A reader
+            // that keeps either from being renamed or replaced only puts the
+            // rotation off to a later record, and loses no generation.
             file.Close();
-            if (!BackupMayGo(backupPath.c_str()) ||
-                (!DeleteFileA(backupPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) ||
-                !MoveFileExA(logPath, backupPath.c_str(), 0)) {
+            if (!BackupMayGo(backupPath.c_str())) {
                 opened = Opened::kRefused;
                 refusal = Refusal::kBackupInTheWay;
-            } else {
+            } else if (MoveFileExA(logPath, backupPath.c_str(), MOVEFILE_REPLACE_EXISTING) ||
+                       GetLastError() == ERROR_SHARING_VIOLATION) {
                 opened = OpenForAppend(logPath, file, size, refusal);
+            } else {
+                opened = Opened::kRefused;
+                refusal = Refusal::kBackupInTheWay;
             }
         }
         if (opened == Opened::kYes)

@@ -1,6 +1,8 @@
 #!/bin/sh
 # Fails unless each program is hardened: the stack guard linked in (some
-# function calls __stack_chk_fail, the guard word exists), relocatable at a
+# function calls __stack_chk_fail, the guard word exists) and seeded without
+# the cryptographic provider (libssp's seeding loads libraries by the usual
+# search before WinMain: the programs have their own), relocatable at a
 # random address (DYNAMIC_BASE with its relocations kept; HIGH_ENTROPY_VA on
 # 64-bit) and its data not executable (NX_COMPAT, which is DEP).
 #   check-hardening.sh OBJDUMP NM EXE...
@@ -34,6 +36,9 @@ for exe in "$@"; do
     symbols=$("$nm" "$exe" 2>/dev/null)
     echo "$symbols" | grep -Eq ' T _?__stack_chk_fail$' || fail "no __stack_chk_fail: built without the stack guard"
     echo "$symbols" | grep -Eq ' [BDbd] _?__stack_chk_guard$' || fail "no __stack_chk_guard"
+    if echo "$header" | grep -Eq '^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+Crypt(AcquireContext|GenRandom)'; then
+        fail "imports CryptGenRandom: libssp's guard, seeded before the library search is restricted"
+    fi
     [ $bad = 0 ] && echo "ok: $(basename "$exe") ($format, DllCharacteristics 0x$(printf %04x $dll))"
 done
 exit $status

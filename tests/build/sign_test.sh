@@ -38,9 +38,12 @@ calculated=$(sed -n 's/^Calculated message digest *: *\([0-9A-F]*\).*/\1/p' "$ke
 grep -q '^Signature verification: ok' "$keys/verify.log" || fail "signature not verified"
 echo "signature ok: SHA-256 digest $current"
 
-# One byte of the code changed: the signature no longer covers the file.
+# One byte of the code changed (its bits inverted, so that it differs
+# whatever it was): the signature no longer covers the file.
 cp "$signed" "$keys/changed.exe"
-printf '\377' | dd of="$keys/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+byte=$(od -A n -t u1 -j 4096 -N 1 "$signed" | tr -d ' ')
+printf "\\$(printf '%03o' $((255 - byte)))" |
+    dd of="$keys/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
 if osslsigncode verify -in "$keys/changed.exe" -CAfile "$keys/cert.pem" >"$keys/changed.log" 2>&1; then
     fail "a changed file still verifies"
 fi

@@ -1,6 +1,8 @@
 // A second process for the log tests:
 //   logpeer hold SECONDS        owns the log mutex for that long, or until
 //                               the event logpeer_release is set
+//   logpeer pulse MS SECONDS    the same, but lets the mutex go for a moment
+//                               every MS milliseconds and takes it again
 //   logpeer write LOG COUNT TAG appends COUNT records "TAG n." to LOG once
 //                               the event logpeer_go is set, after setting
 //                               logpeer_ready_TAG
@@ -12,7 +14,8 @@
 #include <string.h>
 
 int main(int argc, char** argv) {
-    if (argc == 3 && strcmp(argv[1], "hold") == 0) {
+    const bool pulse = argc == 4 && strcmp(argv[1], "pulse") == 0;
+    if ((argc == 3 && strcmp(argv[1], "hold") == 0) || pulse) {
         HANDLE mutex = CreateMutexA(nullptr, TRUE, kLogMutexName);
         if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
             return 2;
@@ -20,7 +23,15 @@ int main(int argc, char** argv) {
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
         SetEvent(ready);
         HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "logpeer_release");
-        WaitForSingleObject(release, static_cast<DWORD>(atoi(argv[2]) * 1000));
+        const DWORD seconds = static_cast<DWORD>(atoi(argv[pulse ? 3 : 2]));
+        const DWORD start = GetTickCount();
+        while (WaitForSingleObject(release, pulse ? static_cast<DWORD>(atoi(argv[2]))
+                                                  : seconds * 1000) == WAIT_TIMEOUT &&
+               GetTickCount() - start < seconds * 1000) {
+            ReleaseMutex(mutex);
+            Sleep(1);
+            WaitForSingleObject(mutex, INFINITE);
+        }
         ReleaseMutex(mutex);
         CloseHandle(release);
         CloseHandle(ready);
@@ -43,6 +54,6 @@ int main(int argc, char** argv) {
         CloseHandle(go);
         return 0;
     }
-    fprintf(stderr, "usage: logpeer hold SECONDS | write LOG COUNT TAG\n");
+    fprintf(stderr, "usage: logpeer hold SECONDS | pulse MS SECONDS | write LOG COUNT TAG\n");
     return 64;
 }

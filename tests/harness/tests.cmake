@@ -46,6 +46,10 @@ target_link_libraries(logpeer PRIVATE update_support)
 # A library planted beside the real Update.exe under the names of system
 # libraries: none may be loaded.
 add_library(planted SHARED ${_harness}/planted.c)
+# A program with the shipped programs' own stack guard, which it shows or
+# trips.
+add_executable(guardprobe ${_harness}/guardprobe.cpp)
+update_program(guardprobe)
 set_target_properties(planted PROPERTIES PREFIX "" OUTPUT_NAME planted
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 

@@ -324,27 +324,55 @@ TEST_F(UpdateRun, ALeftoverThatCannotBeRemovedStopsTheUpdateBeforeAnyChange) {
 }
 
 // The payload goes to a file of this run's own when Update.tmp is taken by
-// something that is no file of its own: a folder, a link (which is never
-// written through).
+// something that is no file of its own (a folder, a link, which is never
+// written through, a second name of a read-only file, whose bit stays),
+// under a name that nobody could take in advance: every name another
+// account could have made first is taken here.
 TEST_F(UpdateRun, APayloadFileInTheWayIsWrittenUnderAnotherName) {
     const std::string elsewhere = root_ + "\\elsewhere.txt";
-    for (const bool link : {false, true}) {
-        SCOPED_TRACE(link ? "link" : "folder");
+    enum InTheWay { kFolder, kLink, kSecondName };
+    std::vector<std::string> drawn;
+    for (const InTheWay way : {kFolder, kLink, kSecondName}) {
+        SCOPED_TRACE(way);
         Reset();
         WritePatchJob(kPatchJobWithTlx);
+        SetFileAttributesA(elsewhere.c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_TRUE(ts::WriteBytes(elsewhere, "not the payload's"));
+        if (way == kSecondName) {
+            ASSERT_TRUE(SetFileAttributesA(elsewhere.c_str(), FILE_ATTRIBUTE_READONLY));
+            ASSERT_TRUE(CreateHardLinkA(Tmp().c_str(), elsewhere.c_str(), nullptr));
+        }
         // A link of the Unix system: Wine shows it as the file it points to.
-        ASSERT_TRUE(link ? ts::MakeUnixSymlink(elsewhere, Tmp()) : ts::MakeDirs(Tmp()));
+        ASSERT_TRUE(way == kLink     ? ts::MakeUnixSymlink(elsewhere, Tmp())
+                    : way == kFolder ? ts::MakeDirs(Tmp())
+                                     : true);
+        for (int n = 1; n < 100; ++n)
+            ASSERT_TRUE(ts::MakeDirs(temp_ + "\\Update." + std::to_string(n) + ".tmp"));
+        const std::vector<std::string> squatted = ts::ListDir(temp_);
         ASSERT_TRUE(Run(2));
         const std::vector<std::string> records = Messages(g_logPath);
         ASSERT_FALSE(records.empty());
         EXPECT_EQ("not the payload's", ts::ReadBytes(elsewhere));
-        EXPECT_EQ("テンポラリ " + temp_ + "\\Update.1.tmp 生成.", records[0]);
-        EXPECT_EQ((std::vector<std::string>{"Update.tmp", "Update_Log.txt"}), ts::ListDir(temp_));
-        if (link) {
+        // Update.<16 hex digits>.tmp
+        const std::string head = "テンポラリ " + temp_ + "\\Update.";
+        EXPECT_EQ(head, records[0].substr(0, head.size()));
+        EXPECT_EQ(std::string::npos,
+                  records[0].substr(head.size(), 16).find_first_not_of("0123456789abcdef"));
+        EXPECT_EQ(".tmp 生成.", records[0].substr(head.size() + 16));
+        // Drawn anew each time, not counted: a count is a name to take first.
+        EXPECT_EQ(drawn.end(), std::find(drawn.begin(), drawn.end(), records[0]));
+        drawn.push_back(records[0]);
+        std::vector<std::string> left = ts::ListDir(temp_);
+        left.erase(std::remove(left.begin(), left.end(), "Update_Log.txt"), left.end());
+        EXPECT_EQ(squatted, left);
+        if (way == kLink) {
             EXPECT_TRUE(ts::RemoveUnixSymlink(Tmp()));
         }
+        if (way == kSecondName) {
+            EXPECT_TRUE(ts::Attributes(elsewhere) & FILE_ATTRIBUTE_READONLY);
+        }
     }
+    SetFileAttributesA(elsewhere.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // While the update unpacks, nobody can change the payload it reads: the
@@ -564,6 +592,27 @@ TEST_F(UpdateRun, AServerNameThatIsNoHostNameIsRefused) {
 
 // Whatever stands where the update has to write stops it before its first
 // change, with one record that names the file and the reason.
+// A leftover that is a second name of a read-only file cannot be removed
+// without taking the bit from the other name too: the update stops before
+// its first change and says which.
+TEST_F(UpdateRun, AReadOnlyLeftoverWithAnotherNameStopsTheUpdate) {
+    WritePatchJob(kPatchJobWithTlx);
+    const std::string other = root_ + "\\other.txt";
+    ASSERT_TRUE(ts::WriteBytes(other, "someone else's"));
+    ASSERT_TRUE(SetFileAttributesA(other.c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::string leftover = F("patchjob.ini.upd~");
+    ASSERT_TRUE(CreateHardLinkA(leftover.c_str(), other.c_str(), nullptr));
+    const std::vector<std::string> before = ts::ListDir(feature_);
+    EXPECT_FALSE(Run(2));
+    char denied[512];
+    FormatErrorText(ERROR_ACCESS_DENIED, denied, sizeof denied);
+    EXPECT_EQ(std::vector<std::string>{leftover + " 削除失敗 : " + denied + " ."},
+              Messages(g_logPath));
+    EXPECT_EQ(before, ts::ListDir(feature_));
+    EXPECT_TRUE(ts::Attributes(other) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(other.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(UpdateRun, WhatIsInTheWayStopsTheUpdateBeforeAnyChange) {
     enum How { kFolder, kHeldNoSharing, kHeldWithoutDelete };
     const struct {

@@ -18,10 +18,12 @@ namespace {
 
 // Wine has no known libraries: it loads user32, gdi32, advapi32, msvcrt and
 // what its own versions of them import (imm32, sechost, win32u, ucrtbase,
-// version, zlib1, bcrypt, crypt32) by the usual search, from the program's
-// folder first, before any code of the program runs. Windows maps the known
-// libraries, and what they import, from its own folder only; the program
-// imports nothing else. Those names are not planted here.
+// version, zlib1) by the usual search, from the program's folder first,
+// before any code of the program runs. Windows maps the known libraries,
+// and what they import, from its own folder only; the program imports
+// nothing else. Those names are not planted here. bcrypt and crypt32 are:
+// only a stack guard seeded through the cryptographic provider would load
+// them, before WinMain.
 const char* const kPlanted[] = {
     "uxtheme",   "dwmapi",   "msimg32",
     "cryptbase", "winmm",    "userenv",
@@ -36,6 +38,7 @@ const char* const kPlanted[] = {
     "dbghelp",   "ntmarta",  "windowscodecs",
     "wldap32",   "powrprof", "dwrite",
     "msctf",     "oleacc",   "textinputframework",
+    "bcrypt",    "crypt32",  "ncrypt",
 };
 
 // The copy's name: Wine takes the preference for native libraries from a key
@@ -182,6 +185,27 @@ TEST(LibrarySearch, WithoutSetDefaultDllDirectoriesTheCurrentFolderLeavesTheSear
         SetKernelLookup(nullptr);
         EXPECT_EQ(c.calls, g_calls);
     }
+}
+
+// The shipped programs' guard loads nothing (above); it is seeded anew in
+// each process, and a frame whose array overflowed ends the process with
+// the platform's status for it.
+TEST(StackGuard, SeededPerProcessAndTripped) {
+    std::string guards[2];
+    for (std::string& guard : guards) {
+        ts::Child probe;
+        const std::string out = ts::ScratchDir("guardprobe") + "\\guard.txt";
+        ASSERT_TRUE(probe.Start("cmd /c \"\"" + ts::BuildFile("tests/guardprobe.exe") +
+                                "\" guard > \"" + out + "\"\""))
+            << probe.StartErrors();
+        ASSERT_EQ(0, probe.Wait(ts::kHangMs));
+        guard = ts::ReadBytes(out);
+    }
+    EXPECT_FALSE(guards[0].empty());
+    EXPECT_NE(guards[0], guards[1]);
+    ts::Child smash;
+    ASSERT_TRUE(smash.Start("\"" + ts::BuildFile("tests/guardprobe.exe") + "\" smash 64"));
+    EXPECT_EQ(static_cast<int>(0xC0000409), smash.Wait(ts::kHangMs));
 }
 
 } // namespace

@@ -6,32 +6,29 @@
 #include "RunLock.h"
 #include "TestSupport.h"
 
-#include <aclapi.h>
+#include <sddl.h>
 
 #include <string.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
-// The lock of a running update admits administrators and the system alone,
-// so that no user can hold it and keep every update off the machine. Wine
-// keeps the descriptor but checks no rights: it is read back.
+// The lock of a running update is a file that admits administrators and
+// the system alone, so that no user can hold it and keep every update off
+// the machine. Wine keeps no list for a file (it shows one made from the
+// Unix mode) and checks no rights: the list the file is made with is read.
 TEST(RunLock, OnlyAdministratorsAndTheSystemMayOpenIt) {
-    RunLock lock;
-    ASSERT_TRUE(lock.Acquire(0));
-    UniqueHandle mutex(OpenMutexA(READ_CONTROL, FALSE, kRunLockName));
-    ASSERT_TRUE(mutex.IsValid());
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              GetSecurityInfo(mutex.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &dacl, nullptr, &descriptor));
+    LocalBlock descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        kRunLockSecurity, SDDL_REVISION_1, descriptor.Out(), nullptr));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    GetSecurityDescriptorControl(descriptor.Get(), &control, &revision);
     EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted));
     ASSERT_NE(nullptr, dacl);
     ASSERT_EQ(2u, dacl->AceCount);
     const WELL_KNOWN_SID_TYPE expected[] = {WinBuiltinAdministratorsSid, WinLocalSystemSid};
@@ -40,45 +37,35 @@ TEST(RunLock, OnlyAdministratorsAndTheSystemMayOpenIt) {
         ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
         EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
         EXPECT_TRUE(IsWellKnownSid(&ace->SidStart, expected[i])) << i;
-        // Every right, generic or as the mutex's own.
-        EXPECT_TRUE(ace->Mask == GENERIC_ALL || (ace->Mask & MUTEX_ALL_ACCESS) == MUTEX_ALL_ACCESS)
-            << std::hex << ace->Mask;
+        EXPECT_EQ(static_cast<DWORD>(FILE_ALL_ACCESS), ace->Mask) << std::hex << ace->Mask;
     }
-    LocalFree(descriptor);
+    char windows[MAX_PATH], path[MAX_PATH];
+    ASSERT_NE(0u, GetSystemWindowsDirectoryA(windows, sizeof windows));
+    ASSERT_TRUE(RunLockPath(path, sizeof path));
+    EXPECT_EQ(std::string(windows) + "\\TALMERO_WU_Update.lock", path);
 }
 
-// Whoever held the lock before is no obstacle once it is gone: a run that
-// was killed holding it, or one that released it and goes on running.
-TEST(RunLock, FreeAfterAKilledOrAReleasingHolder) {
-    std::thread killed([] {
-        // Ends holding it, as a killed run would: never released or closed.
-        RunLock* lock = new RunLock;
-        EXPECT_TRUE(lock->Acquire(0));
-    });
-    killed.join();
+// One holder at a time; the file goes with its holder, and one that a
+// start left when its power went is no obstacle.
+TEST(RunLock, OneHolderAndNoFileLeftBehind) {
+    char path[MAX_PATH];
+    ASSERT_TRUE(RunLockPath(path, sizeof path));
+    {
+        RunLock lock;
+        ASSERT_TRUE(lock.Acquire(0));
+        EXPECT_TRUE(ts::Exists(path));
+        RunLock second;
+        EXPECT_FALSE(second.Acquire(0));
+        EXPECT_TRUE(IsAnotherUpdateRunning());
+    }
+    EXPECT_FALSE(ts::Exists(path));
+    EXPECT_FALSE(IsAnotherUpdateRunning());
+    ASSERT_TRUE(ts::WriteBytes(path, ""));
     {
         RunLock lock;
         EXPECT_TRUE(lock.Acquire(0));
     }
-    UniqueHandle released(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    UniqueHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    std::thread releasing([&] {
-        // A handle of its own keeps the mutex alive after Release closed
-        // the lock's.
-        UniqueHandle keep(OpenMutexA(SYNCHRONIZE, FALSE, kRunLockName));
-        RunLock lock;
-        EXPECT_TRUE(lock.Acquire(0));
-        lock.Release();
-        SetEvent(released.Get());
-        WaitForSingleObject(done.Get(), ts::kHangMs);
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(released.Get(), ts::kHangMs));
-    {
-        RunLock lock;
-        EXPECT_TRUE(lock.Acquire(0));
-    }
-    SetEvent(done.Get());
-    releasing.join();
+    EXPECT_FALSE(ts::Exists(path));
 }
 
 } // namespace

@@ -20,7 +20,7 @@ add_dependencies(dialog_ui_test Update update_stepstop)
 update_test(planted_library_test SOURCES ${_here}/planted_library_test.cpp
             LOCKS registry desktop log LABELS system)
 target_link_libraries(planted_library_test PRIVATE dialog_test_support)
-add_dependencies(planted_library_test Update planted)
+add_dependencies(planted_library_test Update planted guardprobe)
 
 # The real program without a window; fills the small drive. Its sweeps (an
 # update ended at calls spread over it, a disk full at every call) start the

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Owners.h"
+#include "RunLock.h"
 #include "TestSupport.h"
 
 #include <windows.h>
@@ -23,7 +24,6 @@ constexpr DWORD kTimeout = ts::kHangMs;
 const char kServerKey[] = "SOFTWARE\\TALMERO\\BaseSrv";
 const char kClientKey[] = "SOFTWARE\\TALMERO\\BaseCli";
 const char kBanner[] = "====================【開始】====================.";
-const char kRunLock[] = "Global\\TALMERO_WU_Update";
 // Exit status of the test build when it ends itself at a call.
 constexpr int kStopped = 97;
 
@@ -213,20 +213,11 @@ class QuietClientTest : public QuietTest {};
 // Holds the lock of a running update, as another start would.
 class OtherUpdate {
   public:
-    explicit OtherUpdate(bool running = true)
-        : mutex_(running ? CreateMutexA(nullptr, FALSE, kRunLock) : nullptr) {
-        held_ = mutex_ != nullptr && WaitForSingleObject(mutex_, kTimeout) == WAIT_OBJECT_0;
-    }
-    ~OtherUpdate() {
-        if (held_)
-            ReleaseMutex(mutex_);
-        if (mutex_ != nullptr)
-            CloseHandle(mutex_);
-    }
+    explicit OtherUpdate(bool running = true) { held_ = running && lock_.Acquire(kTimeout); }
     bool Held() const { return held_; }
 
   private:
-    HANDLE mutex_;
+    RunLock lock_;
     bool held_ = false;
 };
 
@@ -241,7 +232,16 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
     // The longest log path that fits, and one byte more.
     const std::string log259 = root + "\\" + std::string(259 - root.size() - 1, 'L');
     const std::string log260 = log259 + "L";
-    enum Setup { kNothing, kNoProduct, kUpdated, kFolderInTheWay, kOtherUpdate, kFullLog };
+    enum Setup {
+        kNothing,
+        kNoProduct,
+        kUpdated,
+        kFolderInTheWay,
+        kOtherUpdate,
+        kFullLog,
+        kLogViewer,
+        kLockNameTaken,
+    };
     struct Case {
         const char* name;
         Setup setup;
@@ -322,6 +322,11 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
          false,
          ""},
         {"own log, rotated", kFullLog, "/quiet /log=" + deployLog, 0, {}, true, deployLog},
+        // Neither blinds nor stops a run: a viewer that reads the log, an
+        // object of another kind under the old lock's name, which any
+        // account could make.
+        {"a viewer reads the log", kLogViewer, "/quiet", 0, {}, true, ""},
+        {"the lock's name taken", kLockNameTaken, "/quiet", 0, {}, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -339,6 +344,16 @@ TEST_P(QuietTest, EachOutcomeEndsWithItsStatusAndTheRecordsOfTheDialogPath) {
         int status;
         {
             OtherUpdate other(c.setup == kOtherUpdate);
+            if (c.setup == kLogViewer)
+                ts::WriteBytes(in.Log(), "");
+            UniqueHandle squatter(
+                c.setup == kLogViewer
+                    ? CreateFileA(in.Log().c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr)
+                : c.setup == kLockNameTaken
+                    ? CreateEventA(nullptr, TRUE, FALSE, "Global\\TALMERO_WU_Update")
+                    : nullptr);
             status = in.Run(c.args);
         }
         EXPECT_EQ(c.status, status);
@@ -384,36 +399,43 @@ TEST_P(QuietTest, StatusChangesNothingAndTellsWhatAStartWouldEndWith) {
     EXPECT_FALSE(ts::Exists(in.Log()));
 }
 
-// A program that holds the log's mutex costs an update one wait: its records
-// go, from then on without waiting, to a file of the run's own beside the
-// log, whose first record says why.
+// A program that holds the log's mutex costs an update one wait of 10
+// seconds in all, also when it lets the mutex go for a moment now and then:
+// the records go, from then on without waiting, to a file of the run's own
+// beside the log, whose first record says why; none is lost.
 TEST_P(QuietClientTest, AHeldLogMutexCostsOneWaitAndLosesNoRecord) {
     const std::string root = Scratch("held-log");
-    Install in(root + "\\i", GetParam(), root + "\\tmp");
-    HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
-    ResetEvent(holding);
-    UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, "logpeer_release"));
-    ResetEvent(release.Get());
-    ts::Child peer;
-    ASSERT_TRUE(peer.Start("\"" + ts::BuildFile("tests/logpeer.exe") + "\" hold 60"));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, kTimeout));
-    CloseHandle(holding);
-    // One wait, not one per record: a run that waited again would outlast
-    // the holder's minute and write its later records to the log.
-    EXPECT_EQ(0, in.Run("/quiet"));
-    EXPECT_TRUE(ts::Exists(in.F("WSUS.txt")));
-    EXPECT_FALSE(ts::Exists(in.Log()));
-    std::vector<std::string> names = ts::ListDir(in.temp);
-    ASSERT_EQ(1u, names.size());
-    EXPECT_EQ(0u, names[0].find("Update_Log.txt.")) << names[0];
-    const std::vector<std::string> records = Records(in.temp + "\\" + names[0]);
-    std::vector<std::string> expected = SuccessRecords(in, "/quiet");
-    expected.insert(expected.begin(), "ログ " + in.Log() +
-                                          " に書けないため、ここに書きます : INALOG_MUTEX が 10 "
-                                          "秒待っても得られません .");
-    EXPECT_EQ(expected, records);
-    SetEvent(release.Get());
-    EXPECT_EQ(0, peer.Wait(kTimeout));
+    // Waiting again for each record would outlast the holder's minute, or
+    // get the pulsing mutex each time: every later record in the log.
+    for (const char* holder : {"hold 60", "pulse 3000 60"}) {
+        SCOPED_TRACE(holder);
+        Install in(root + "\\i", GetParam(), root + "\\tmp");
+        HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, "logpeer_holding");
+        ResetEvent(holding);
+        UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, "logpeer_release"));
+        ResetEvent(release.Get());
+        ts::Child peer;
+        ASSERT_TRUE(peer.Start("\"" + ts::BuildFile("tests/logpeer.exe") + "\" " + holder));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holding, kTimeout));
+        CloseHandle(holding);
+        EXPECT_EQ(0, in.Run("/quiet"));
+        SetEvent(release.Get());
+        EXPECT_EQ(0, peer.Wait(kTimeout));
+        EXPECT_TRUE(ts::Exists(in.F("WSUS.txt")));
+        std::vector<std::string> names = ts::ListDir(in.temp);
+        names.erase(std::remove(names.begin(), names.end(), "Update_Log.txt"), names.end());
+        ASSERT_EQ(1u, names.size());
+        EXPECT_EQ(0u, names[0].find("Update_Log.txt.")) << names[0];
+        std::vector<std::string> records = Records(in.Log());
+        const std::vector<std::string> own = Records(in.temp + "\\" + names[0]);
+        ASSERT_FALSE(own.empty());
+        EXPECT_EQ(
+            "ログ " + in.Log() +
+                " に書けないため、ここに書きます : INALOG_MUTEX が 10 秒待っても得られません .",
+            own[0]);
+        records.insert(records.end(), own.begin() + 1, own.end());
+        EXPECT_EQ(SuccessRecords(in, "/quiet"), records);
+    }
 }
 
 // A status query holds the update's lock for a moment: a start waits for it

@@ -7,6 +7,7 @@
 // logs folder they wrote, and every row of its CSV is checked.
 #include <gtest/gtest.h>
 
+#include "RunLock.h"
 #include "TestSupport.h"
 
 #include <windows.h>
@@ -20,7 +21,6 @@ namespace {
 
 constexpr DWORD kTimeout = 120000;
 const char kClientKey[] = "SOFTWARE\\TALMERO\\BaseCli";
-const char kRunLock[] = "Global\\TALMERO_WU_Update";
 
 #ifdef UPDATE_SAMPLE_PAYLOAD
 const char kUpdated[] = "Updated by a sample build of Update.exe, not a release";
@@ -216,10 +216,11 @@ TEST_F(Rollout, EveryMachineGetsItsActionAndCause) {
                             "TALMERO Pro or its Windows Update support feature is not installed",
                             ""});
         Install in(root_ + "\\busy");
-        HANDLE lock = CreateMutexA(nullptr, TRUE, kRunLock);
-        EXPECT_EQ(5, Script("PC-BUSY"));
-        ReleaseMutex(lock);
-        CloseHandle(lock);
+        {
+            RunLock lock;
+            EXPECT_TRUE(lock.Acquire());
+            EXPECT_EQ(5, Script("PC-BUSY"));
+        }
         expected.push_back({"PC-BUSY", "5", "wait",
                             "Another update was running on the machine; the next start runs "
                             "this one",
