@@ -77,6 +77,9 @@ bool LogShare(const ShareLookup& share) {
         WRITE_LOG(LOG_BAD_SERVER_NAME, shown);
         return false;
     }
+    case ShareOutcome::kCutValue:
+        WRITE_LOG(LOG_SETTING_TOO_LONG, share.longKey);
+        return false;
     }
     if (share.rescued)
         WRITE_LOG(LOG_SHARE, share.sharePath);

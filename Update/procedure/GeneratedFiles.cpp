@@ -18,8 +18,12 @@ const char kServerKey[] = "Server";
 const char kPortKey[] = "Port";
 const char kWsusPort[] = "8530";
 
-void ReadProfileValue(const char* file, const char* section, const char* key, char* value) {
-    GetPrivateProfileStringA(section, key, "", value, kProfileValueSize, file);
+// False when the value was cut to fit: the profile functions then return
+// the buffer's size less one (as for a value of just 259 bytes, which goes
+// with them: no share path is that long).
+bool ReadProfileValue(const char* file, const char* section, const char* key, char* value) {
+    return GetPrivateProfileStringA(section, key, "", value, kProfileValueSize, file) <
+           kProfileValueSize - 1;
 }
 
 // Makes the profile functions read the file from the disk again: some
@@ -82,12 +86,12 @@ bool WriteText(const char* path, const char* text) {
 }
 } // namespace
 
-void ReadTlxShare(const char* patchJobIni, char* value) {
-    ReadProfileValue(patchJobIni, kSusSection, kTlxShareKey, value);
+bool ReadTlxShare(const char* patchJobIni, char* value) {
+    return ReadProfileValue(patchJobIni, kSusSection, kTlxShareKey, value);
 }
 
-void ReadSusShare(const char* patchJobIni, char* value) {
-    ReadProfileValue(patchJobIni, kSusSection, kSusShareKey, value);
+bool ReadSusShare(const char* patchJobIni, char* value) {
+    return ReadProfileValue(patchJobIni, kSusSection, kSusShareKey, value);
 }
 
 void ReadPatchJobValues(const char* patchJobIni, PatchJobValues& values) {

@@ -14,8 +14,10 @@ constexpr size_t kProfileValueSize = 260;
 
 // Reads [SUS] TLX_SHARE / SUS_SHARE of patchjob.ini into value (at least
 // kProfileValueSize bytes). A missing file, section or key reads as empty.
-void ReadTlxShare(const char* patchJobIni, char* value);
-void ReadSusShare(const char* patchJobIni, char* value);
+// False when the value is longer than the buffer takes: value then holds
+// its cut beginning, which is no value to use.
+bool ReadTlxShare(const char* patchJobIni, char* value);
+bool ReadSusShare(const char* patchJobIni, char* value);
 
 // The values of the keys that the rewrite sets, as they are before it.
 struct PatchJobValues {

@@ -30,6 +30,8 @@
 #define LOG_NO_HOST_NAME "サーバ救済措置失敗 : %s ."
 #define LOG_SHARE_TOO_LONG "共有パス生成失敗 %s ."
 #define LOG_BAD_SERVER_NAME "サーバ名不正 %s : 英数字と - . _ 以外は使えません ."
+// A share value of patchjob.ini longer than the program reads, its key.
+#define LOG_SETTING_TOO_LONG "設定値 [SUS] %s が長すぎます ."
 // The check before the first change.
 #define LOG_NO_SPACE "空き容量不足 %s : 必要 %lu KB, 空き %lu KB ."
 #define LOG_CANNOT_UPDATE_FOLDER "更新不可 %s : フォルダです ."

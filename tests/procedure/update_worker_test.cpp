@@ -413,8 +413,17 @@ int WINAPI NoHostName(char*, int) {
 // The share and the server are looked at before anything is written: what
 // cannot be named in the command files stops the update with the records
 // that say why, and nothing in the feature folder changes.
+// A host name of length bytes, its labels 60 bytes long.
+std::string LongHostName(size_t length) {
+    std::string name(length, 's');
+    for (size_t i = 60; i < length; i += 61)
+        name[i] = '.';
+    return name;
+}
+
 TEST_F(UpdateRun, AShareOrServerThatCannotBeNamedStopsTheUpdateFirst) {
-    const std::string server246(246, 's'), server247(247, 's');
+    const std::string server246 = LongHostName(246), server247 = LongHostName(247);
+    const std::string share300 = "\\\\srv\\" + std::string(294, 'p');
     char noHost[512];
     FormatErrorText(WSANOTINITIALISED, noHost, sizeof noHost);
     const struct {
@@ -437,6 +446,16 @@ TEST_F(UpdateRun, AShareOrServerThatCannotBeNamedStopsTheUpdateFirst) {
          2,
          "[SUS]\r\nTLX_SHARE=\\\\\r\n",
          {"TLX共有フォルダ \\\\ .", "サーバ名不正  : 英数字と - . _ 以外は使えません ."}},
+        // Cut to 259 bytes, it would name a share of its own.
+        {"TLX_SHARE of 300 bytes",
+         2,
+         "[SUS]\r\nTLX_SHARE=" + share300 + "\r\n",
+         {"TLX共有フォルダ " + share300.substr(0, 259) + " .",
+          "設定値 [SUS] TLX_SHARE が長すぎます ."}},
+        {"SUS_SHARE of 300 bytes",
+         1,
+         "[SUS]\r\nSUS_SHARE=" + share300 + "\r\n",
+         {"TLX共有フォルダ  .", "設定値 [SUS] SUS_SHARE が長すぎます ."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -474,6 +493,7 @@ TEST_F(UpdateRun, AServerNameThatIsNoHostNameIsRefused) {
         "srv!01",
         "srv;01",
         "srv,01",
+        ".",
     };
     for (const char* server : refused) {
         SCOPED_TRACE(server);
@@ -488,8 +508,37 @@ TEST_F(UpdateRun, AServerNameThatIsNoHostNameIsRefused) {
                   records[1]);
         EXPECT_EQ(std::vector<std::string>{"patchjob.ini"}, ts::ListDir(feature_));
     }
-    EXPECT_TRUE(IsHostName("srv-01.example_corp.local"));
-    EXPECT_TRUE(IsHostName("ｻｰﾊﾞ01"));
+}
+
+TEST(IsHostName, TakesRfc1123AndNetBiosNamesOnly) {
+    const struct {
+        std::string name;
+        bool taken;
+    } cases[] = {
+        {"srv-01.example_corp.local", true},
+        {"ｻｰﾊﾞ01", true},
+        {"サーバ01.local", true},
+        {"10.0.0.1", true},
+        {std::string(63, 'a') + ".b", true},
+        {LongHostName(253), true},
+        {"", false},
+        {".", false}, // \\.\ is the device namespace
+        {"..", false},
+        {"-", false},
+        {"srv.", false},
+        {".srv", false},
+        {"a..b", false},
+        {"-srv", false},
+        {"srv-.local", false},
+        {"a.-b", false},
+        {std::string(64, 'a') + ".b", false},
+        {LongHostName(254), false},
+        {"srv%PATH%", false},
+        {"srv?", false},
+        {"\x83", false}, // a lead byte alone
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.taken, IsHostName(c.name.c_str())) << c.name;
 }
 
 // Whatever stands where the update has to write stops it before its first

@@ -242,6 +242,7 @@ enum class Form {
     NoHostName,
     ShareTooLong,
     BadServerName,
+    SettingTooLong,
     PathTooLong,
     CopyFailed,
     FileFailed,
@@ -268,6 +269,7 @@ const struct {
     {LOG_NO_HOST_NAME, Form::NoHostName, Role::Cause},
     {LOG_SHARE_TOO_LONG, Form::ShareTooLong, Role::Cause},
     {LOG_BAD_SERVER_NAME, Form::BadServerName, Role::Cause},
+    {LOG_SETTING_TOO_LONG, Form::SettingTooLong, Role::Cause},
     {LOG_PATH_TOO_LONG, Form::PathTooLong, Role::Cause},
     {LOG_COPY_FAILED, Form::CopyFailed, Role::Summary},
     {LOG_FILE_FAILED, Form::FileFailed, Role::Cause},
@@ -392,6 +394,10 @@ void Describe(Verdict& v, const Failure& f, const Failure* detail) {
         v.cause = Cause::ServerName;
         v.sentence = "The server name \"" + first +
                      "\" in patchjob.ini is refused: only letters, digits, '-', '.' and '_'";
+        return;
+    case Form::SettingTooLong:
+        v.cause = Cause::ServerName;
+        v.sentence = "[SUS] " + first + " in patchjob.ini is longer than 258 bytes: shorten it";
         return;
     case Form::PathTooLong:
         v.cause = Cause::PathTooLong;

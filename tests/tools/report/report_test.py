@@ -46,6 +46,8 @@ FAILING = {
     "LOG_SHARE_TOO_LONG": (("S" * 40,), "fix", "The server name %s is too long for a share path" % ("S" * 40)),
     "LOG_BAD_SERVER_NAME": (("a&b",), "fix", "The server name \"a&b\" in patchjob.ini is refused: "
                             "only letters, digits, '-', '.' and '_'"),
+    "LOG_SETTING_TOO_LONG": (("TLX_SHARE",), "fix", "[SUS] TLX_SHARE in patchjob.ini is longer than 258 bytes: "
+                             "shorten it"),
     "LOG_UNPACK_FAILED": ((-8,), "fix", "The payload inside Update.exe cannot be unpacked "
                           "(the archive is truncated, result -8)"),
     "LOG_PAYLOAD_NO_MARKER": (("WSUS.txt",), "fix", "The payload inside Update.exe holds no WSUS.txt: "
