@@ -37,6 +37,8 @@
 #define LOG_CANNOT_UPDATE_FOLDER "更新不可 %s : フォルダです ."
 #define LOG_CANNOT_UPDATE_UTF8 "更新不可 %s : UTF-8 の設定ファイルは書き換えられません ."
 #define LOG_CANNOT_UPDATE_TEXT "更新不可 %s : 文字コードを判別できません ."
+// The feature folder, with a character that a command file cannot carry.
+#define LOG_CANNOT_UPDATE_COMMAND "更新不可 %s : ! や制御文字を含むフォルダはコマンドファイルに書けません ."
 // The file and the system's text for its error, "<message> (<code>)".
 #define LOG_CANNOT_UPDATE "更新不可 %s : %s ."
 // The unpacker's result code; the payload without its marker adds the

@@ -146,6 +146,38 @@ int WINAPI HostNamed(char* name, int length) {
 }
 
 // Where the share and the server come from, and what the settings then say.
+// The feature folder reaches the command interpreter as written: the real
+// cmd runs the CD line of patchcliXP.bat and lands in a folder whose name
+// holds '%', %PATH%-like text, '^' and '&'. One holding a '!', which an
+// interpreter with delayed expansion on would drop, stops the update first.
+TEST_F(UpdateRun, TheCommandFileCarriesTheFeatureFolderAsWritten) {
+    const std::string app = root_ + "\\Tools 100% %PATH% ^&";
+    SetFolders(app + "\\bin", app + "\\WU");
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(Run(1));
+    const std::string text = ts::ReadBytes(F("patchcliXP.bat"));
+    const size_t cd = text.find("CD \"");
+    ASSERT_NE(std::string::npos, cd) << text;
+    const std::string line = text.substr(cd, text.find("\r\n", cd) + 2 - cd);
+    ASSERT_TRUE(
+        ts::WriteBytes(temp_ + "\\probe.bat", "@ECHO OFF\r\n" + line + "CD > where.txt\r\n"));
+    ts::Child cmd;
+    ASSERT_TRUE(cmd.Start("cmd /c probe.bat", {}, temp_)) << cmd.StartErrors();
+    ASSERT_EQ(0, cmd.Wait(ts::kHangMs)) << line;
+    EXPECT_EQ(feature_ + "\r\n", ts::ReadBytes(F("where.txt"))) << line;
+
+    SetFolders(root_ + "\\Tools!\\bin", root_ + "\\Tools!\\WU");
+    Reset();
+    WritePatchJob(kPatchJobWithTlx);
+    EXPECT_FALSE(Run(1));
+    const std::vector<std::string> records = Messages(g_logPath);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ("更新不可 " + feature_ +
+                  " : ! や制御文字を含むフォルダはコマンドファイルに書けません .",
+              records.back());
+    EXPECT_EQ(std::vector<std::string>{"patchjob.ini"}, ts::ListDir(feature_));
+}
+
 TEST_F(UpdateRun, TheShareFromEachSource) {
     const struct {
         const char* name;

@@ -30,6 +30,7 @@ constexpr CauseInfo kCauseInfo[] = {
     {Cause::FileError, Action::Fix, "A file operation failed"},
     {Cause::NoShare, Action::Fix, "No share named"},
     {Cause::ServerName, Action::Fix, "Refused server name"},
+    {Cause::CommandText, Action::Fix, "A folder the command files cannot name"},
     {Cause::NoMarker, Action::Fix, "Payload without its marker"},
     {Cause::BadPayload, Action::Fix, "Damaged payload"},
     {Cause::PathTooLong, Action::Fix, "Path too long"},
@@ -231,6 +232,7 @@ enum class Form {
     CannotUpdateFolder,
     CannotUpdateUtf8,
     CannotUpdateText,
+    CannotUpdateCommand,
     CannotUpdate,
     NoSpace,
     UnpackFailed,
@@ -257,6 +259,7 @@ const struct {
     {LOG_CANNOT_UPDATE_FOLDER, Form::CannotUpdateFolder, Role::Cause},
     {LOG_CANNOT_UPDATE_UTF8, Form::CannotUpdateUtf8, Role::Cause},
     {LOG_CANNOT_UPDATE_TEXT, Form::CannotUpdateText, Role::Cause},
+    {LOG_CANNOT_UPDATE_COMMAND, Form::CannotUpdateCommand, Role::Cause},
     {LOG_CANNOT_UPDATE, Form::CannotUpdate, Role::Cause},
     {LOG_NO_SPACE, Form::NoSpace, Role::Cause},
     {LOG_UNPACK_FAILED, Form::UnpackFailed, Role::Cause},
@@ -355,6 +358,12 @@ void Describe(Verdict& v, const Failure& f, const Failure* detail) {
     case Form::CannotUpdateText:
         v.cause = Cause::BadSettingsText;
         v.sentence = first + " holds bytes that are no Shift-JIS text: correct the file";
+        return;
+    case Form::CannotUpdateCommand:
+        v.cause = Cause::CommandText;
+        v.sentence = "The feature folder " + first +
+                     " holds a '!' or a control character, which patchcliXP.bat cannot carry: "
+                     "install the product in another folder";
         return;
     case Form::CannotUpdate:
         FileFailure(v, a.Text(0), "replaced", a.Text(1));

@@ -39,6 +39,9 @@ FAILING = {
                                "save it as Shift-JIS (ANSI) or UTF-16"),
     "LOG_CANNOT_UPDATE_TEXT": ((F + "patchjob.ini",), "fix",
                                F + "patchjob.ini holds bytes that are no Shift-JIS text: correct the file"),
+    "LOG_CANNOT_UPDATE_COMMAND": (("D:\\Tools!\\WU",), "fix",
+                                  "The feature folder D:\\Tools!\\WU holds a '!' or a control character, "
+                                  "which patchcliXP.bat cannot carry: install the product in another folder"),
     "LOG_NO_SHARE": ((), "fix", "patchjob.ini names no share (TLX_SHARE), which a client needs: set it"),
     "LOG_NO_HOST_NAME": (("ホストが見つかりません。 (11001)",), "fix",
                          "patchjob.ini names no share and the server could not learn its own host name: "
