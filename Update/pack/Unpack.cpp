@@ -8,12 +8,43 @@
 #include "LongPath.h"
 #include "Mbcs.h"
 #include "Owners.h"
+#include "SystemLibrary.h"
 
 #include <string.h>
+#include <utility>
 
 namespace {
 
 constexpr size_t kNoFolder = static_cast<size_t>(-1);
+
+// The error of a record whose folder below the destination is a link or
+// junction, or is reached through one.
+constexpr DWORD kFolderIsLink = ERROR_CANT_RESOLVE_FILENAME;
+
+// A final path as the platform gives it, "\\?\" and the longest target.
+constexpr size_t kFinalPathSize = kFpPathBufferSize + 16;
+
+typedef DWORD(WINAPI* FinalPathFunction)(HANDLE, LPSTR, DWORD, DWORD);
+
+// Null on platforms without it (XP), whose links all show as reparse points.
+FinalPathFunction FinalPath() {
+    static const FinalPathFunction function = reinterpret_cast<FinalPathFunction>(
+        reinterpret_cast<void*>(KernelFunction("GetFinalPathNameByHandleA")));
+    return function;
+}
+
+// A folder opened so that, while the handle is held, neither it nor a folder
+// above it can be renamed or removed: nobody can put a link in its place.
+HANDLE OpenFolder(const char* path) {
+    return DiskOpen(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+enum class Reach {
+    kReached, // the folder is held
+    kMissing, // it is not there and could not be made, or it is a file
+    kLink,    // it, or a folder between the destination and it, is a link
+};
 
 bool IsFolder(const char* path) {
     const DWORD attributes = GetFileAttributesLong(path);
@@ -31,6 +62,7 @@ class UnpackSink : public RecordSink {
 
     int OnRecord(PackRecord& record) override {
         target_ = record.target;
+        prefixLength_ = static_cast<size_t>(record.name - record.target);
         const int result = record.Folder() ? MakeFolder(record) : StartFile(record);
         // Kept for a failure, after the walk has let its buffer go.
         if (options_.failedTarget != nullptr && options_.failedTargetCapacity > 0) {
@@ -55,7 +87,10 @@ class UnpackSink : public RecordSink {
     int MakeFolder(const PackRecord& record);
     int StartFile(PackRecord& record);
     int FinishFile(const PackRecord& record);
-    void MakeTargetFolder(const char* target, size_t folderLength);
+    Reach MakeTargetFolder(const char* target, size_t folderLength);
+    Reach ReachDestination(const char* target);
+    Reach ReachFolder(char* folder, size_t length, UniqueHandle& held);
+    Reach Judge(HANDLE folder, const char* relative);
     bool Divert(PackRecord& record);
     // A failure of the platform: its error is kept for the caller.
     int Failed(int result) {
@@ -81,6 +116,14 @@ class UnpackSink : public RecordSink {
     // backslash: the next file there takes no call to make it.
     char knownFolder_[kFpPathBufferSize];
     size_t knownFolderLength_ = kNoFolder;
+    // Held while files are written into it: it stays the folder it was
+    // found to be.
+    UniqueHandle knownFolderHandle_;
+    // The destination, held from the first record on, and its final path
+    // (empty where the platform cannot tell one).
+    UniqueHandle destination_;
+    size_t prefixLength_ = 0;
+    char destinationFinal_[kFinalPathSize] = "";
     // The file record under way: its new file (the target itself, or the
     // file beside an existing target that takes its place when complete).
     NewFile file_;
@@ -103,54 +146,134 @@ bool UnpackSink::Divert(PackRecord& record) {
     return true;
 }
 
-// Makes the folder of a target (its first folderLength bytes, up to and
-// including the last backslash) exist, with as few calls as the walk allows:
-// the previous file's folder takes none.
-void UnpackSink::MakeTargetFolder(const char* target, size_t folderLength) {
-    if (folderLength == knownFolderLength_ && memcmp(target, knownFolder_, folderLength) == 0)
-        return;
-    char folder[kFpPathBufferSize];
-    memcpy(folder, target, folderLength);
-    folder[folderLength] = '\0';
-    // A missing folder below an existing one takes one creation; only one
-    // deeper down takes the walk along its path.
-    bool exists = IsFolder(folder);
-    if (!exists) {
-        folder[folderLength - 1] = '\0';
-        exists = DiskMakeFolder(folder);
-        const DWORD error = GetLastError();
-        folder[folderLength - 1] = '\\';
-        if (!exists && error == ERROR_PATH_NOT_FOUND) {
-            MakeDirectoryPath(folder);
-            exists = IsFolder(folder);
+// The destination (target's prefix), made when missing, held, and its final
+// path kept. A link at the destination or above it is the caller's choice.
+Reach UnpackSink::ReachDestination(const char* target) {
+    if (destination_.IsValid())
+        return Reach::kReached;
+    char prefix[kFpPathBufferSize];
+    memcpy(prefix, target, prefixLength_);
+    prefix[prefixLength_] = '\0';
+    if (!IsFolder(prefix))
+        MakeDirectoryPath(prefix);
+    destination_ = UniqueHandle(OpenFolder(prefix));
+    if (!destination_.IsValid())
+        return Reach::kMissing;
+    const FinalPathFunction finalPath = FinalPath();
+    const DWORD n = finalPath != nullptr ? finalPath(destination_.Get(), destinationFinal_,
+                                                     sizeof destinationFinal_ - 1, 0)
+                                         : 0;
+    if (n == 0 || n >= sizeof destinationFinal_ - 1)
+        destinationFinal_[0] = '\0';
+    else if (destinationFinal_[n - 1] != '\\')
+        memcpy(destinationFinal_ + n, "\\", 2);
+    return Reach::kReached;
+}
+
+// Whether the open folder is the one at relative below the destination: no
+// reparse point (a junction, a link on Windows), and its final path the
+// destination's and relative (which a link on the way, showing itself as a
+// plain folder, changes).
+Reach UnpackSink::Judge(HANDLE folder, const char* relative) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(folder, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Reach::kMissing;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return Reach::kLink;
+    if (destinationFinal_[0] == '\0')
+        return Reach::kReached;
+    char final[kFinalPathSize];
+    const DWORD n = FinalPath()(folder, final, sizeof final, 0);
+    if (n == 0)
+        return Reach::kReached;
+    const size_t base = strlen(destinationFinal_);
+    return n < sizeof final && n == base + strlen(relative) &&
+                   _strnicmp(final, destinationFinal_, base) == 0 &&
+                   _stricmp(final + base, relative) == 0
+               ? Reach::kReached
+               : Reach::kLink;
+}
+
+// Opens and holds a folder below the destination (folder, its first length
+// bytes, no backslash at its end), made when missing: a missing one in a
+// folder that is reached, and only then, so that nothing is made through a
+// link.
+Reach UnpackSink::ReachFolder(char* folder, size_t length, UniqueHandle& held) {
+    UniqueHandle opened(OpenFolder(folder));
+    if (!opened.IsValid()) {
+        char* const slash = MbcsFindLast(folder, length, '\\');
+        const size_t parentLength = static_cast<size_t>(slash - folder);
+        UniqueHandle parent;
+        Reach reached;
+        if (parentLength + 1 == prefixLength_) {
+            reached = Reach::kReached;
+        } else {
+            *slash = '\0';
+            reached = ReachFolder(folder, parentLength, parent);
+            *slash = '\\';
         }
+        if (reached != Reach::kReached)
+            return reached;
+        DiskMakeFolder(folder);
+        opened = UniqueHandle(OpenFolder(folder));
+        if (!opened.IsValid())
+            return Reach::kMissing;
     }
-    if (exists) {
-        memcpy(knownFolder_, folder, folderLength + 1);
+    const Reach reached = Judge(opened.Get(), folder + prefixLength_);
+    if (reached == Reach::kReached)
+        held = std::move(opened);
+    return reached;
+}
+
+// Makes the folder of a target (its first folderLength bytes, up to and
+// including the last backslash) exist and holds it, each folder on the way
+// checked: the previous file's folder takes no call at all.
+Reach UnpackSink::MakeTargetFolder(const char* target, size_t folderLength) {
+    if (folderLength == knownFolderLength_ && memcmp(target, knownFolder_, folderLength) == 0)
+        return Reach::kReached;
+    knownFolderLength_ = kNoFolder;
+    knownFolderHandle_ = UniqueHandle();
+    Reach reached = ReachDestination(target);
+    if (reached == Reach::kReached && folderLength > prefixLength_) {
+        char folder[kFpPathBufferSize];
+        memcpy(folder, target, folderLength - 1);
+        folder[folderLength - 1] = '\0';
+        reached = ReachFolder(folder, folderLength - 1, knownFolderHandle_);
+    }
+    if (reached == Reach::kReached) {
+        memcpy(knownFolder_, target, folderLength);
+        knownFolder_[folderLength] = '\0';
         knownFolderLength_ = folderLength;
-    } else {
-        knownFolderLength_ = kNoFolder;
     }
+    return reached;
 }
 
 // A FLDR record: the folder made when missing and given the record's times
 // and attributes. None of this fails the record.
 int UnpackSink::MakeFolder(const PackRecord& record) {
     const char* target = record.target;
-    DWORD current = GetFileAttributesLong(target);
-    if (current == INVALID_FILE_ATTRIBUTES || !(current & FILE_ATTRIBUTE_DIRECTORY)) {
-        MakeDirectoryPath(target);
-        current = GetFileAttributesLong(target);
+    char folder[kFpPathBufferSize];
+    const size_t length = strlen(target);
+    memcpy(folder, target, length + 1);
+    UniqueHandle held;
+    Reach reached = ReachDestination(target);
+    if (reached == Reach::kReached)
+        reached = ReachFolder(folder, length, held);
+    if (reached == Reach::kLink) {
+        error_ = kFolderIsLink;
+        return kFpCreateFailed;
     }
     // A file in the folder's place is not the record's to stamp.
-    if (current == INVALID_FILE_ATTRIBUTES || !(current & FILE_ATTRIBUTE_DIRECTORY))
+    const DWORD current = GetFileAttributesLong(target);
+    if (reached != Reach::kReached || current == INVALID_FILE_ATTRIBUTES)
         return kFpOk;
     // A read-only folder would refuse its new times.
     if (current & FILE_ATTRIBUTE_READONLY)
         DiskSetAttributes(target, current & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     {
-        UniqueHandle folder(
-            DiskOpen(target, GENERIC_WRITE, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+        UniqueHandle folder(DiskOpen(target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
         if (folder.IsValid())
             DiskSetTimes(folder.Get(), target, &record.head.creationTime,
                          &record.head.lastWriteTime);
@@ -173,7 +296,10 @@ int UnpackSink::StartFile(PackRecord& record) {
     const size_t targetLength = strlen(target);
     const size_t folderLength =
         static_cast<size_t>(MbcsFindLast(target, targetLength, '\\') - target) + 1;
-    MakeTargetFolder(target, folderLength);
+    if (MakeTargetFolder(target, folderLength) == Reach::kLink) {
+        error_ = kFolderIsLink;
+        return kFpCreateFailed;
+    }
 
     replacing_ = false;
     bytesWritten_ = 0;

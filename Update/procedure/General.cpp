@@ -76,6 +76,9 @@ bool LogShare(const ShareLookup& share) {
         WRITE_LOG(LOG_BAD_SERVER_NAME, shown);
         return false;
     }
+    case ShareOutcome::kCutValue:
+        WRITE_LOG(LOG_SETTING_TOO_LONG, share.longKey);
+        return false;
     }
     if (share.rescued)
         WRITE_LOG(LOG_SHARE, share.sharePath);
@@ -121,6 +124,12 @@ bool Checked(const CheckResult& check) {
     case CheckProblem::kShare:
         LogShare(check.share);
         break;
+    case CheckProblem::kCommandText: {
+        char shown[kPathBufferSize * 4];
+        PrintableValue(check.path, shown, sizeof shown);
+        WRITE_LOG(LOG_CANNOT_UPDATE_COMMAND, shown);
+        break;
+    }
     case CheckProblem::kSystemError: {
         ErrorText reason(check.error);
         WRITE_LOG(LOG_CANNOT_UPDATE, check.path, reason.text);
@@ -248,7 +257,9 @@ bool RunRewrite(Run& run, const PlanStep& step, const StepPaths& paths) {
 }
 
 // A file written whole, or copied from one an earlier step wrote.
-bool CheckWrite(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
+bool CheckWrite(Checker& check, Run& run, const PlanStep& step, const StepPaths& paths) {
+    if (step.content == PlanContent::kPatchCliXp && !CommandFileCarries(run.target.featureFolder))
+        return check.Fail(CheckProblem::kCommandText, run.target.featureFolder);
     check.NeedSmallFile();
     return check.Usable(paths.target, ExistingFile::kReplaced);
 }

@@ -1,6 +1,8 @@
 #include "GeneratedFiles.h"
 
 #include "FileLayer.h"
+#include "Mbcs.h"
+#include "PathHelpers.h"
 #include "Plan.h"
 
 #include <windows.h>
@@ -18,8 +20,12 @@ const char kServerKey[] = "Server";
 const char kPortKey[] = "Port";
 const char kWsusPort[] = "8530";
 
-void ReadProfileValue(const char* file, const char* section, const char* key, char* value) {
-    GetPrivateProfileStringA(section, key, "", value, kProfileValueSize, file);
+// False when the value was cut to fit: the profile functions then return
+// the buffer's size less one (as for a value of just 259 bytes, which goes
+// with them: no share path is that long).
+bool ReadProfileValue(const char* file, const char* section, const char* key, char* value) {
+    return GetPrivateProfileStringA(section, key, "", value, kProfileValueSize, file) <
+           kProfileValueSize - 1;
 }
 
 // Makes the profile functions read the file from the disk again: some
@@ -80,14 +86,42 @@ bool Fits(int n, size_t capacity) {
 bool WriteText(const char* path, const char* text) {
     return WriteWholeFile(path, text, strlen(text), kNewFileAttributes);
 }
+
+// The value as a batch file must hold it: each '%' doubled. False when it
+// does not fit.
+bool DoublePercents(const char* value, char* out, size_t capacity) {
+    size_t used = 0;
+    for (const char* c = value; *c != '\0'; ++c) {
+        const size_t n = *c == '%' ? 2 : 1;
+        if (used + n >= capacity)
+            return false;
+        out[used++] = *c;
+        if (n == 2)
+            out[used++] = '%';
+    }
+    out[used] = '\0';
+    return true;
+}
 } // namespace
 
-void ReadTlxShare(const char* patchJobIni, char* value) {
-    ReadProfileValue(patchJobIni, kSusSection, kTlxShareKey, value);
+bool CommandFileCarries(const char* value) {
+    const size_t length = strlen(value);
+    for (size_t i = 0; i < length;) {
+        const size_t n = MbcsCharLength(value, length, i);
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (n == 1 && (c < 0x20 || c == 0x7F || c == '"' || c == '!'))
+            return false;
+        i += n;
+    }
+    return true;
 }
 
-void ReadSusShare(const char* patchJobIni, char* value) {
-    ReadProfileValue(patchJobIni, kSusSection, kSusShareKey, value);
+bool ReadTlxShare(const char* patchJobIni, char* value) {
+    return ReadProfileValue(patchJobIni, kSusSection, kTlxShareKey, value);
+}
+
+bool ReadSusShare(const char* patchJobIni, char* value) {
+    return ReadProfileValue(patchJobIni, kSusSection, kSusShareKey, value);
 }
 
 void ReadPatchJobValues(const char* patchJobIni, PatchJobValues& values) {
@@ -128,8 +162,14 @@ bool WritePatchRunBat(const char* path, const char* serverName) {
 }
 
 bool WritePatchCliXpBat(const char* path, const char* serverName, const char* featureFolder) {
+    if (!CommandFileCarries(featureFolder)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    char folder[2 * kPathBufferSize];
     char text[2048];
-    if (!Fits(snprintf(text, sizeof text,
+    if (!DoublePercents(featureFolder, folder, sizeof folder) ||
+        !Fits(snprintf(text, sizeof text,
                        "\\\\%s\\TALMEROWU$\\cfgpull.exe\r\n"
                        "CD \"%s\"\r\n"
                        "patchrun.vbe START\r\n"
@@ -137,7 +177,7 @@ bool WritePatchCliXpBat(const char* path, const char* serverName, const char* fe
                        "PatchHub.exe /HubNowUpdate\r\n"
                        "PatchHub.exe /HubInst\r\n"
                        "patchrun.vbe END\r\n",
-                       serverName, featureFolder),
+                       serverName, folder),
               sizeof text)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;

@@ -14,8 +14,10 @@ constexpr size_t kProfileValueSize = 260;
 
 // Reads [SUS] TLX_SHARE / SUS_SHARE of patchjob.ini into value (at least
 // kProfileValueSize bytes). A missing file, section or key reads as empty.
-void ReadTlxShare(const char* patchJobIni, char* value);
-void ReadSusShare(const char* patchJobIni, char* value);
+// False when the value is longer than the buffer takes: value then holds
+// its cut beginning, which is no value to use.
+bool ReadTlxShare(const char* patchJobIni, char* value);
+bool ReadSusShare(const char* patchJobIni, char* value);
 
 // The values of the keys that the rewrite sets, as they are before it.
 struct PatchJobValues {
@@ -41,7 +43,16 @@ bool WritePatchSvcIni(const char* patchSvcIni, const char* serverName);
 // not be (the old file then stays, the reason in GetLastError).
 bool WritePatchRunBat(const char* path, const char* serverName);
 
+// Whether a value can go between the double quotes of a command file's line
+// and reach the command interpreter as written: false for a control
+// character, a '"' (it would end the quotes) and a '!', which an interpreter
+// with delayed expansion on (a machine's setting) expands or drops. A '%'
+// goes, written doubled; '&', '^', '|', '<', '>' are plain between quotes.
+bool CommandFileCarries(const char* value);
+
 // The server's command file, seven lines: cfgpull.exe from the share, a CD
-// into the feature folder, and the patch job around the three PatchHub.exe
-// runs. As WritePatchRunBat.
+// into the feature folder (its '%' doubled, so that the interpreter reads
+// it as written), and the patch job around the three PatchHub.exe runs. As
+// WritePatchRunBat; a folder that CommandFileCarries refuses is not written
+// (ERROR_INVALID_NAME).
 bool WritePatchCliXpBat(const char* path, const char* serverName, const char* featureFolder);

@@ -26,6 +26,7 @@ enum class CheckProblem {
     kBadArchive,    // the payload cannot be read; error is its result code
     kNoMarker,      // the payload holds no marker
     kShare,         // share: what the share and the server came to
+    kCommandText,   // path: a folder that a command file cannot carry as written
 };
 
 struct CheckResult {

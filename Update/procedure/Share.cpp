@@ -29,14 +29,29 @@ bool MakeSharePath(const char* server, char* out) {
 
 bool IsHostByte(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || (c >= 0xA1 && c <= 0xDF);
+           c == '_' || (c >= 0xA1 && c <= 0xDF);
+}
+
+// RFC 1123's limits: of a label, and of the whole name.
+constexpr size_t kMaxLabelLength = 63;
+constexpr size_t kMaxHostNameLength = 253;
+
+bool IsLabel(const char* label, size_t length) {
+    return length > 0 && length <= kMaxLabelLength && label[0] != '-' && label[length - 1] != '-';
+}
+
+ShareLookup& CutValue(ShareLookup& share, const char* key) {
+    share.outcome = ShareOutcome::kCutValue;
+    share.longKey = key;
+    return share;
 }
 
 } // namespace
 
 ShareLookup LookUpShare(const char* patchJobIni, OperationMode mode, HostNameLookup lookup) {
     ShareLookup share;
-    ReadTlxShare(patchJobIni, share.tlxShare);
+    if (!ReadTlxShare(patchJobIni, share.tlxShare))
+        return CutValue(share, "TLX_SHARE");
     if (share.tlxShare[0] != '\0') {
         CopyText(share.sharePath, share.tlxShare);
         CopyText(share.serverName, GetUncServerName(share.sharePath));
@@ -46,7 +61,8 @@ ShareLookup LookUpShare(const char* patchJobIni, OperationMode mode, HostNameLoo
     }
     share.rescued = true;
     char susShare[kPathBufferSize];
-    ReadSusShare(patchJobIni, susShare);
+    if (!ReadSusShare(patchJobIni, susShare))
+        return CutValue(share, "SUS_SHARE");
     char server[kPathBufferSize];
     if (susShare[0] != '\0') {
         CopyText(server, GetUncServerName(susShare));
@@ -79,9 +95,16 @@ ShareLookup LookUpShare(const char* patchJobIni, OperationMode mode, HostNameLoo
 
 bool IsHostName(const char* text) {
     const size_t length = strlen(text);
-    if (length == 0)
+    if (length > kMaxHostNameLength)
         return false;
-    for (size_t i = 0; i < length;) {
+    size_t label = 0;
+    for (size_t i = 0; i <= length;) {
+        if (i == length || text[i] == '.') {
+            if (!IsLabel(text + label, i - label))
+                return false;
+            label = ++i;
+            continue;
+        }
         const size_t n = MbcsCharLength(text, length, i);
         if (n == 1 && !IsHostByte(static_cast<unsigned char>(text[i])))
             return false;

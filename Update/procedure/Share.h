@@ -21,6 +21,7 @@ enum class ShareOutcome {
     kNoHostName, // a server's own name could not be had
     kTooLong,    // "\\server\TALMEROWU$" does not fit 259 bytes
     kNotAHost,   // the server's name is no host name
+    kCutValue,   // the value of longKey is longer than a settings value may be
 };
 
 struct ShareLookup {
@@ -31,6 +32,7 @@ struct ShareLookup {
     char sharePath[kPathBufferSize] = "";  // the share to write
     char serverName[kPathBufferSize] = ""; // the server the command files name
     int hostError = 0;                     // of a failed host name lookup
+    const char* longKey = "";              // the key of a cut value
 };
 
 // Reads the share from patchjob.ini: [SUS] TLX_SHARE as it stands; when it
@@ -38,10 +40,12 @@ struct ShareLookup {
 // server without either, for its own host name. Reads only.
 ShareLookup LookUpShare(const char* patchJobIni, OperationMode mode, HostNameLookup lookup);
 
-// Whether text is a host name that a command file may carry: ASCII letters
-// and digits, '-', '.' and '_', and the double-byte and half-width
-// characters of a Japanese NetBIOS name; never empty, never a character
-// that the command interpreter would take for one of its own.
+// Whether text is a host name that a command file may carry: labels of 1 to
+// 63 bytes joined by single dots, 253 bytes at most, each of ASCII letters
+// and digits, '-' (never at a label's either end) and '_', and the
+// double-byte and half-width characters of a Japanese NetBIOS name. So never
+// "." or ".." (the device namespace after "\\"), never a character that the
+// command interpreter would take for one of its own.
 bool IsHostName(const char* text);
 
 // The value as a log record may show it: control characters as \xNN, cut

@@ -33,11 +33,15 @@
 #define LOG_NO_HOST_NAME "サーバ救済措置失敗 : %s ."
 #define LOG_SHARE_TOO_LONG "共有パス生成失敗 %s ."
 #define LOG_BAD_SERVER_NAME "サーバ名不正 %s : 英数字と - . _ 以外は使えません ."
+// A share value of patchjob.ini longer than the program reads, its key.
+#define LOG_SETTING_TOO_LONG "設定値 [SUS] %s が長すぎます ."
 // The check before the first change.
 #define LOG_NO_SPACE "空き容量不足 %s : 必要 %lu KB, 空き %lu KB ."
 #define LOG_CANNOT_UPDATE_FOLDER "更新不可 %s : フォルダです ."
 #define LOG_CANNOT_UPDATE_UTF8 "更新不可 %s : UTF-8 の設定ファイルは書き換えられません ."
 #define LOG_CANNOT_UPDATE_TEXT "更新不可 %s : 文字コードを判別できません ."
+// The feature folder, with a character that a command file cannot carry.
+#define LOG_CANNOT_UPDATE_COMMAND "更新不可 %s : ! や制御文字を含むフォルダはコマンドファイルに書けません ."
 // The file and the system's text for its error, "<message> (<code>)".
 #define LOG_CANNOT_UPDATE "更新不可 %s : %s ."
 // The unpacker's result code; the payload without its marker adds the

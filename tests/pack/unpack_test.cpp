@@ -949,3 +949,60 @@ TEST_F(Unpack, CutAtEveryByteIsTruncatedOrComplete) {
 }
 
 } // namespace
+
+namespace {
+
+// Removed with the system's rm: deleting a link through the platform's
+// calls would reach what it points at.
+struct UnixLink {
+    std::string path;
+    ~UnixLink() {
+        if (!path.empty())
+            ts::RemoveUnixSymlink(path);
+    }
+};
+
+} // namespace
+
+// A link or junction below the destination is never passed through, by a
+// folder record, a file record or a folder made on the way, with the
+// update's options as with the plain call: the record fails before anything
+// is made beyond it. (Wine shows a Unix link as a plain folder; the
+// unpacker tells it by the folder's final path.)
+TEST_F(Unpack, NoRecordPassesThroughAFolderLinkBelowTheDestination) {
+    const std::string outside = dir_ + "\\outside";
+    const struct {
+        const char* what;
+        std::string archive;
+    } cases[] = {
+        {"folder record",
+         Header(2) + FolderRecord("sub", 0x10, kTimeA, kTimeA) + FileRecord("sub\\f.txt", "f")},
+        {"file record", Header(1) + FileRecord("sub\\f.txt", "f")},
+        {"folder made on the way", Header(1) + FileRecord("sub\\new\\f.txt", "f")},
+        {"folder record below", Header(1) + FolderRecord("sub\\new", 0x10, kTimeA, kTimeA)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ts::RemoveTree(dest_);
+        ASSERT_TRUE(MakeDirAt(outside));
+        ASSERT_TRUE(MakeDirAt(dest_));
+        UnixLink link;
+        if (!ts::MakeUnixSymlink(outside, dest_ + "\\sub"))
+            GTEST_SKIP() << "SKIPPED LOUDLY: no symbolic link can be made in " << dest_;
+        link.path = dest_ + "\\sub";
+        ASSERT_TRUE(ts::WriteBytes(archive_, c.archive));
+        UnpackOptions options;
+        options.overwrite = [](void*, const char*) { return kFpAnswerYes; };
+        options.divertName = "WSUS.txt";
+        options.divertTo = "WSUS.txt.upd~";
+        options.durability = Durability::kFlushed;
+        EXPECT_EQ(kFpCreateFailed, ExtractFolderPackWith(dest_.c_str(), archive_.c_str(), options));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_RESOLVE_FILENAME), options.failedError);
+        EXPECT_EQ(std::vector<std::string>{}, Tree(outside));
+    }
+    // A folder of the destination's own is no link.
+    ts::RemoveTree(dest_);
+    EXPECT_EQ(kFpOk, Run(Header(2) + FolderRecord("sub", 0x10, kTimeA, kTimeA) +
+                         FileRecord("sub\\new\\f.txt", "f")));
+    EXPECT_EQ("f", Read("sub\\new\\f.txt"));
+}

@@ -147,6 +147,38 @@ int WINAPI HostNamed(char* name, int length) {
 }
 
 // Where the share and the server come from, and what the settings then say.
+// The feature folder reaches the command interpreter as written: the real
+// cmd runs the CD line of patchcliXP.bat and lands in a folder whose name
+// holds '%', %PATH%-like text, '^' and '&'. One holding a '!', which an
+// interpreter with delayed expansion on would drop, stops the update first.
+TEST_F(UpdateRun, TheCommandFileCarriesTheFeatureFolderAsWritten) {
+    const std::string app = root_ + "\\Tools 100% %PATH% ^&";
+    SetFolders(app + "\\bin", app + "\\WU");
+    WritePatchJob(kPatchJobWithTlx);
+    ASSERT_TRUE(Run(1));
+    const std::string text = ts::ReadBytes(F("patchcliXP.bat"));
+    const size_t cd = text.find("CD \"");
+    ASSERT_NE(std::string::npos, cd) << text;
+    const std::string line = text.substr(cd, text.find("\r\n", cd) + 2 - cd);
+    ASSERT_TRUE(
+        ts::WriteBytes(temp_ + "\\probe.bat", "@ECHO OFF\r\n" + line + "CD > where.txt\r\n"));
+    ts::Child cmd;
+    ASSERT_TRUE(cmd.Start("cmd /c probe.bat", {}, temp_)) << cmd.StartErrors();
+    ASSERT_EQ(0, cmd.Wait(ts::kHangMs)) << line;
+    EXPECT_EQ(feature_ + "\r\n", ts::ReadBytes(F("where.txt"))) << line;
+
+    SetFolders(root_ + "\\Tools!\\bin", root_ + "\\Tools!\\WU");
+    Reset();
+    WritePatchJob(kPatchJobWithTlx);
+    EXPECT_FALSE(Run(1));
+    const std::vector<std::string> records = Messages(g_logPath);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ("更新不可 " + feature_ +
+                  " : ! や制御文字を含むフォルダはコマンドファイルに書けません .",
+              records.back());
+    EXPECT_EQ(std::vector<std::string>{"patchjob.ini"}, ts::ListDir(feature_));
+}
+
 TEST_F(UpdateRun, TheShareFromEachSource) {
     const struct {
         const char* name;
@@ -506,8 +538,17 @@ int WINAPI NoHostName(char*, int) {
 // The share and the server are looked at before anything is written: what
 // cannot be named in the command files stops the update with the records
 // that say why, and nothing in the feature folder changes.
+// A host name of length bytes, its labels 60 bytes long.
+std::string LongHostName(size_t length) {
+    std::string name(length, 's');
+    for (size_t i = 60; i < length; i += 61)
+        name[i] = '.';
+    return name;
+}
+
 TEST_F(UpdateRun, AShareOrServerThatCannotBeNamedStopsTheUpdateFirst) {
-    const std::string server246(246, 's'), server247(247, 's');
+    const std::string server246 = LongHostName(246), server247 = LongHostName(247);
+    const std::string share300 = "\\\\srv\\" + std::string(294, 'p');
     char noHost[512];
     FormatErrorText(WSANOTINITIALISED, noHost, sizeof noHost);
     const struct {
@@ -530,6 +571,16 @@ TEST_F(UpdateRun, AShareOrServerThatCannotBeNamedStopsTheUpdateFirst) {
          2,
          "[SUS]\r\nTLX_SHARE=\\\\\r\n",
          {"TLX共有フォルダ \\\\ .", "サーバ名不正  : 英数字と - . _ 以外は使えません ."}},
+        // Cut to 259 bytes, it would name a share of its own.
+        {"TLX_SHARE of 300 bytes",
+         2,
+         "[SUS]\r\nTLX_SHARE=" + share300 + "\r\n",
+         {"TLX共有フォルダ " + share300.substr(0, 259) + " .",
+          "設定値 [SUS] TLX_SHARE が長すぎます ."}},
+        {"SUS_SHARE of 300 bytes",
+         1,
+         "[SUS]\r\nSUS_SHARE=" + share300 + "\r\n",
+         {"TLX共有フォルダ  .", "設定値 [SUS] SUS_SHARE が長すぎます ."}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -567,6 +618,7 @@ TEST_F(UpdateRun, AServerNameThatIsNoHostNameIsRefused) {
         "srv!01",
         "srv;01",
         "srv,01",
+        ".",
         // The first character is judged too.
         "&srv01",
         "^srv",
@@ -586,8 +638,37 @@ TEST_F(UpdateRun, AServerNameThatIsNoHostNameIsRefused) {
                   records[1]);
         EXPECT_EQ(std::vector<std::string>{"patchjob.ini"}, ts::ListDir(feature_));
     }
-    EXPECT_TRUE(IsHostName("srv-01.example_corp.local"));
-    EXPECT_TRUE(IsHostName("ｻｰﾊﾞ01"));
+}
+
+TEST(IsHostName, TakesRfc1123AndNetBiosNamesOnly) {
+    const struct {
+        std::string name;
+        bool taken;
+    } cases[] = {
+        {"srv-01.example_corp.local", true},
+        {"ｻｰﾊﾞ01", true},
+        {"サーバ01.local", true},
+        {"10.0.0.1", true},
+        {std::string(63, 'a') + ".b", true},
+        {LongHostName(253), true},
+        {"", false},
+        {".", false}, // \\.\ is the device namespace
+        {"..", false},
+        {"-", false},
+        {"srv.", false},
+        {".srv", false},
+        {"a..b", false},
+        {"-srv", false},
+        {"srv-.local", false},
+        {"a.-b", false},
+        {std::string(64, 'a') + ".b", false},
+        {LongHostName(254), false},
+        {"srv%PATH%", false},
+        {"srv?", false},
+        {"\x83", false}, // a lead byte alone
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.taken, IsHostName(c.name.c_str())) << c.name;
 }
 
 // Whatever stands where the update has to write stops it before its first

@@ -297,6 +297,25 @@ TEST_F(FpackCli, LinksAreSkippedWithAWarning) {
     EXPECT_EQ("00000026", Records(work_ + "\\a.fpk").at("sys.dat").at(1));
 }
 
+// x never passes through a folder link below its destination (Wine shows
+// a Unix link as a plain folder): the record fails, nothing lands beyond it.
+TEST_F(FpackCli, XDoesNotPassThroughAFolderLink) {
+    MakeSmallSource();
+    ASSERT_EQ(0, Tool("c a.fpk src").status);
+    ASSERT_TRUE(MakeDirAt(work_ + "\\outside"));
+    ASSERT_TRUE(MakeDirAt(work_ + "\\dest"));
+    const std::string link = work_ + "\\dest\\sub";
+    if (!ts::MakeUnixSymlink(work_ + "\\outside", link))
+        GTEST_SKIP() << "SKIPPED LOUDLY: no symbolic link can be made at " << link;
+    const fr::Result r = Tool("x a.fpk dest");
+    EXPECT_TRUE(ts::RemoveUnixSymlink(link));
+    EXPECT_EQ(1, r.status) << r.err;
+    EXPECT_EQ(0u, r.err.find("fpack: a.fpk: record 2 \"sub\\b.txt\": error -1: a target file could "
+                             "not be created: dest\\sub\\b.txt"))
+        << r.err;
+    EXPECT_EQ(std::vector<std::string>{}, Tree(work_ + "\\outside"));
+}
+
 TEST_F(FpackCli, NamesThatXWouldRefuseStopC) {
     // Each can exist on disk (made through the extended-length form), but the
     // refused ones would not come back as themselves.

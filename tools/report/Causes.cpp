@@ -30,6 +30,7 @@ constexpr CauseInfo kCauseInfo[] = {
     {Cause::FileError, Action::Fix, "A file operation failed"},
     {Cause::NoShare, Action::Fix, "No share named"},
     {Cause::ServerName, Action::Fix, "Refused server name"},
+    {Cause::CommandText, Action::Fix, "A folder the command files cannot name"},
     {Cause::NoMarker, Action::Fix, "Payload without its marker"},
     {Cause::BadPayload, Action::Fix, "Damaged payload"},
     {Cause::PathTooLong, Action::Fix, "Path too long"},
@@ -232,6 +233,7 @@ enum class Form {
     CannotUpdateFolder,
     CannotUpdateUtf8,
     CannotUpdateText,
+    CannotUpdateCommand,
     CannotUpdate,
     NoSpace,
     UnpackFailed,
@@ -243,6 +245,7 @@ enum class Form {
     NoHostName,
     ShareTooLong,
     BadServerName,
+    SettingTooLong,
     PathTooLong,
     NothingKept,
     CopyFailed,
@@ -258,6 +261,7 @@ const struct {
     {LOG_CANNOT_UPDATE_FOLDER, Form::CannotUpdateFolder, Role::Cause},
     {LOG_CANNOT_UPDATE_UTF8, Form::CannotUpdateUtf8, Role::Cause},
     {LOG_CANNOT_UPDATE_TEXT, Form::CannotUpdateText, Role::Cause},
+    {LOG_CANNOT_UPDATE_COMMAND, Form::CannotUpdateCommand, Role::Cause},
     {LOG_CANNOT_UPDATE, Form::CannotUpdate, Role::Cause},
     {LOG_NO_SPACE, Form::NoSpace, Role::Cause},
     {LOG_UNPACK_FAILED, Form::UnpackFailed, Role::Cause},
@@ -270,6 +274,7 @@ const struct {
     {LOG_NO_HOST_NAME, Form::NoHostName, Role::Cause},
     {LOG_SHARE_TOO_LONG, Form::ShareTooLong, Role::Cause},
     {LOG_BAD_SERVER_NAME, Form::BadServerName, Role::Cause},
+    {LOG_SETTING_TOO_LONG, Form::SettingTooLong, Role::Cause},
     {LOG_PATH_TOO_LONG, Form::PathTooLong, Role::Cause},
     {LOG_NOTHING_KEPT, Form::NothingKept, Role::Cause},
     {LOG_COPY_FAILED, Form::CopyFailed, Role::Summary},
@@ -357,6 +362,12 @@ void Describe(Verdict& v, const Failure& f, const Failure* detail) {
         v.cause = Cause::BadSettingsText;
         v.sentence = first + " holds bytes that are no Shift-JIS text: correct the file";
         return;
+    case Form::CannotUpdateCommand:
+        v.cause = Cause::CommandText;
+        v.sentence = "The feature folder " + first +
+                     " holds a '!' or a control character, which patchcliXP.bat cannot carry: "
+                     "install the product in another folder";
+        return;
     case Form::CannotUpdate:
         FileFailure(v, a.Text(0), "replaced", a.Text(1));
         return;
@@ -395,6 +406,10 @@ void Describe(Verdict& v, const Failure& f, const Failure* detail) {
         v.cause = Cause::ServerName;
         v.sentence = "The server name \"" + first +
                      "\" in patchjob.ini is refused: only letters, digits, '-', '.' and '_'";
+        return;
+    case Form::SettingTooLong:
+        v.cause = Cause::ServerName;
+        v.sentence = "[SUS] " + first + " in patchjob.ini is longer than 258 bytes: shorten it";
         return;
     case Form::PathTooLong:
         v.cause = Cause::PathTooLong;

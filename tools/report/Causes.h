@@ -24,6 +24,7 @@ enum class Cause {
     FileError,
     NoShare,
     ServerName,
+    CommandText,
     NoMarker,
     BadPayload,
     PathTooLong,

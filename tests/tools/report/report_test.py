@@ -39,6 +39,9 @@ FAILING = {
                                "save it as Shift-JIS (ANSI) or UTF-16"),
     "LOG_CANNOT_UPDATE_TEXT": ((F + "patchjob.ini",), "fix",
                                F + "patchjob.ini holds bytes that are no Shift-JIS text: correct the file"),
+    "LOG_CANNOT_UPDATE_COMMAND": (("D:\\Tools!\\WU",), "fix",
+                                  "The feature folder D:\\Tools!\\WU holds a '!' or a control character, "
+                                  "which patchcliXP.bat cannot carry: install the product in another folder"),
     "LOG_NO_SHARE": ((), "fix", "patchjob.ini names no share (TLX_SHARE), which a client needs: set it"),
     "LOG_NO_HOST_NAME": (("ホストが見つかりません。 (11001)",), "fix",
                          "patchjob.ini names no share and the server could not learn its own host name: "
@@ -46,6 +49,8 @@ FAILING = {
     "LOG_SHARE_TOO_LONG": (("S" * 40,), "fix", "The server name %s is too long for a share path" % ("S" * 40)),
     "LOG_BAD_SERVER_NAME": (("a&b",), "fix", "The server name \"a&b\" in patchjob.ini is refused: "
                             "only letters, digits, '-', '.' and '_'"),
+    "LOG_SETTING_TOO_LONG": (("TLX_SHARE",), "fix", "[SUS] TLX_SHARE in patchjob.ini is longer than 258 bytes: "
+                             "shorten it"),
     "LOG_UNPACK_FAILED": ((-8,), "fix", "The payload inside Update.exe cannot be unpacked "
                           "(the archive is truncated, result -8)"),
     "LOG_PAYLOAD_NO_MARKER": (("WSUS.txt",), "fix", "The payload inside Update.exe holds no WSUS.txt: "
