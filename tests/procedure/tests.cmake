@@ -13,7 +13,7 @@ add_dependencies(update_worker_test update_payload)
 # Faults at every call of the file layer: a sample by default, all of them
 # under the label long.
 update_test(update_sweep_test SOURCES ${_here}/update_sweep_test.cpp ${_update_payload_rc}
-  LOCKS log)
+  LOCKS log TIMEOUT 900)
 add_dependencies(update_sweep_test update_payload)
 add_test(NAME update_sweep_long_test COMMAND update_sweep_test)
 set_tests_properties(update_sweep_long_test PROPERTIES LABELS long TIMEOUT 1800

@@ -13,7 +13,7 @@ target_link_libraries(dialog_resources_test PRIVATE version)
 
 # The real Update.exe as a child process, driven through its windows.
 update_test(dialog_ui_test SOURCES ${_here}/dialog_ui_test.cpp
-            LOCKS registry desktop log LABELS system)
+            LOCKS registry desktop log LABELS system TIMEOUT 900)
 target_link_libraries(dialog_ui_test PRIVATE dialog_test_support)
 add_dependencies(dialog_ui_test Update update_stepstop)
 

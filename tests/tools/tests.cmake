@@ -7,7 +7,7 @@
 set(_here ${CMAKE_CURRENT_SOURCE_DIR}/tools)
 set(_log_texts ${CMAKE_SOURCE_DIR}/Update/support/LogTexts.h)
 
-update_test(fpack_test SOURCES ${_here}/fpack_test.cpp ${_here}/fpack_cli_test.cpp)
+update_test(fpack_test SOURCES ${_here}/fpack_test.cpp ${_here}/fpack_cli_test.cpp TIMEOUT 900)
 target_link_libraries(fpack_test PRIVATE pack_test_util)
 add_dependencies(fpack_test fpack)
 
