@@ -9,6 +9,8 @@
 // without any library: the clocks, the process and thread ids, and the
 // addresses that ASLR moved. Linked into each program by update_program()
 // (cmake/Programs.cmake); the test programs keep libssp's.
+#include "KernelEntropy.h"
+
 #include <windows.h>
 #include <stdint.h>
 
@@ -29,31 +31,15 @@ uintptr_t __stack_chk_guard = static_cast<uintptr_t>(0x2B992DDFA232F3C5ull);
 
 namespace {
 
-// One step of a 64-bit finaliser: every input bit reaches every output bit.
-uint64_t Mix(uint64_t state, uint64_t value) {
-    uint64_t z = state ^ (value + 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
 // The first constructor to run; nothing of the program runs before the
 // constructors. No frame that this changes the word under is protected:
 // not its own, and not the runtime's start-up that calls the constructors.
+// (KernelEntropy's frame, if it is not inlined, starts and ends under the
+// old word.)
 __attribute__((constructor(101), no_stack_protector)) void SeedStackGuard() {
-    uint64_t state = 0;
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    state = Mix(state, (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    LARGE_INTEGER counter = {};
-    QueryPerformanceCounter(&counter);
-    state = Mix(state, static_cast<uint64_t>(counter.QuadPart));
-    state = Mix(state, (static_cast<uint64_t>(GetCurrentProcessId()) << 32) | GetCurrentThreadId());
-    state = Mix(state, GetTickCount());
-    state = Mix(state, __builtin_ia32_rdtsc());
-    // Where ASLR put the stack and the image.
-    state = Mix(state, reinterpret_cast<uintptr_t>(&counter));
-    state = Mix(state, reinterpret_cast<uintptr_t>(&__stack_chk_guard));
+    // Where ASLR put the image, too.
+    const uint64_t state =
+        MixBits(KernelEntropy(0), reinterpret_cast<uintptr_t>(&__stack_chk_guard));
     uintptr_t guard = sizeof guard == sizeof state ? static_cast<uintptr_t>(state)
                                                    : static_cast<uintptr_t>(state ^ (state >> 32));
     // Never the word it had, nor zero.
