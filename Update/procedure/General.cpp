@@ -47,10 +47,6 @@ struct Run {
     std::vector<KeptName> added; // of that, what the keep does not hold yet
 };
 
-bool Exists(const char* path) {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The records of the share and the server, as the update found them; false
 // (after the record that says why) when the update cannot go on.
 bool LogShare(const ShareLookup& share) {
@@ -210,19 +206,19 @@ void KeepNothing(ToKeep&, const Run&, const PlanStep&, const StepPaths&) {}
 // patchjob.ini as the customer had it, kept once: a later run finds the
 // backup there and leaves it.
 bool CheckBackUp(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
-    if (Exists(paths.target) || !Exists(paths.source))
+    if (PathExists(paths.target) || !PathExists(paths.source))
         return true;
     check.NeedSizeOf(paths.source);
     return check.Usable(paths.source, ExistingFile::kRead);
 }
 
 void KeepBackUp(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths& paths) {
-    if (!Exists(paths.target) && Exists(paths.source))
+    if (!PathExists(paths.target) && PathExists(paths.source))
         keep.Add(step.target);
 }
 
 bool RunBackUp(Run&, const PlanStep&, const StepPaths& paths) {
-    if (!Exists(paths.source) || Exists(paths.target))
+    if (!PathExists(paths.source) || PathExists(paths.target))
         return true;
     if (!CopyWholeFile(paths.source, paths.target, ExistingTarget::kKeep))
         return LogFailure(paths.target, LOG_WHAT_WRITE);
@@ -287,7 +283,7 @@ bool RunCopy(Run&, const PlanStep&, const StepPaths& paths) {
 
 // Libraries the install folder lacks are left out.
 bool CheckCopyInstalled(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
-    if (!Exists(paths.source))
+    if (!PathExists(paths.source))
         return true;
     check.NeedSizeOf(paths.source);
     return check.Usable(paths.source, ExistingFile::kRead) &&
@@ -295,12 +291,12 @@ bool CheckCopyInstalled(Checker& check, Run&, const PlanStep&, const StepPaths& 
 }
 
 void KeepCopyInstalled(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths& paths) {
-    if (Exists(paths.source))
+    if (PathExists(paths.source))
         keep.Add(step.target);
 }
 
 bool RunCopyInstalled(Run&, const PlanStep&, const StepPaths& paths) {
-    if (!Exists(paths.source))
+    if (!PathExists(paths.source))
         return true;
     return CopyWholeFile(paths.source, paths.target, ExistingTarget::kReplace) ||
            LogFailure(paths.target, LOG_WHAT_COPY);
@@ -308,14 +304,14 @@ bool RunCopyInstalled(Run&, const PlanStep&, const StepPaths& paths) {
 
 // A missing old file, or one whose new name is taken, keeps its name.
 bool CheckRetire(Checker& check, Run&, const PlanStep&, const StepPaths& paths) {
-    if (Exists(paths.target) || !Exists(paths.source))
+    if (PathExists(paths.target) || !PathExists(paths.source))
         return true;
     return check.Usable(paths.source, ExistingFile::kKept);
 }
 
 // The old file goes, its new name comes.
 void KeepRetire(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths& paths) {
-    if (Exists(paths.target) || !Exists(paths.source))
+    if (PathExists(paths.target) || !PathExists(paths.source))
         return;
     keep.Add(step.source);
     keep.Add(step.target, step.source);
@@ -324,7 +320,7 @@ void KeepRetire(ToKeep& keep, const Run&, const PlanStep& step, const StepPaths&
 bool RunRetire(Run&, const PlanStep&, const StepPaths& paths) {
     WRITE_LOG(LOG_RENAME_FROM, paths.source);
     WRITE_LOG(LOG_RENAME_TO, paths.target);
-    if (!Exists(paths.source) || Exists(paths.target))
+    if (!PathExists(paths.source) || PathExists(paths.target))
         return true;
     return DiskMove(paths.source, paths.target, MOVEFILE_WRITE_THROUGH) ||
            LogFailure(paths.source, LOG_WHAT_RENAME);

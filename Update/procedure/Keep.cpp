@@ -2,8 +2,8 @@
 
 #include "FileLayer.h"
 #include "LongPath.h"
-#include "Mbcs.h"
 #include "Owners.h"
+#include "PathHelpers.h"
 
 #include <string.h>
 
@@ -15,12 +15,6 @@ namespace {
 constexpr char kListHead[] = "TALMERO WU keep 1\r\n";
 // A list longer than this was not written by the update.
 constexpr DWORD kListLimit = 4 * 1024 * 1024;
-
-std::string Join(const std::string& folder, const std::string& name) {
-    const char* last = MbcsFindLast(folder.c_str(), folder.size(), '\\');
-    const bool ends = last != nullptr && last + 1 == folder.c_str() + folder.size();
-    return folder + (ends ? "" : "\\") + name;
-}
 
 // A decimal number up to the next blank; false when there is none.
 bool ReadNumber(const std::string& line, size_t& at, unsigned long long& value) {
@@ -141,19 +135,19 @@ bool Readable(Checker& check, const std::string& path) {
 } // namespace
 
 std::string Keep::PathOf(const KeptName& kept) const {
-    return Join(feature, kept.name);
+    return JoinPath(feature, kept.name);
 }
 
 std::string Keep::CopyOf(const KeptName& kept) const {
-    return Join(folder, std::to_string(kept.copy));
+    return JoinPath(folder, std::to_string(kept.copy));
 }
 
 Keep ReadKeep(const char* featureFolder) {
     Keep keep;
     keep.feature = featureFolder;
-    keep.folder = Join(keep.feature, kKeepFolder);
-    keep.list = Join(keep.folder, kKeepList);
-    keep.undone = Join(keep.folder, kKeepListUndone);
+    keep.folder = JoinPath(keep.feature, kKeepFolder);
+    keep.list = JoinPath(keep.folder, kKeepList);
+    keep.undone = JoinPath(keep.folder, kKeepListUndone);
     if (GetFileAttributesLong(keep.folder.c_str()) == INVALID_FILE_ATTRIBUTES)
         return keep;
     const bool complete = IsFile(keep.list);
@@ -176,12 +170,12 @@ bool KeepFolderIsLeftover(const Keep& keep) {
 std::vector<std::string> FilesIn(const std::string& folder) {
     std::vector<std::string> files;
     WIN32_FIND_DATAA found;
-    UniqueFindHandle find(FindFirstFileA(Join(folder, "*").c_str(), &found));
+    UniqueFindHandle find(FindFirstFileA(JoinPath(folder, "*").c_str(), &found));
     if (!find.IsValid())
         return files;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            files.push_back(Join(folder, found.cFileName));
+            files.push_back(JoinPath(folder, found.cFileName));
     } while (FindNextFileA(find.Get(), &found));
     return files;
 }

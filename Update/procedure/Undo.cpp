@@ -16,10 +16,6 @@
 
 namespace {
 
-bool Exists(const std::string& path) {
-    return GetFileAttributesLong(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The order in which the undo puts names back: the marker first; a file
 // renamed back before its old name is written (no start finds both names,
 // or neither); a file kept before one the update added is removed (a start
@@ -115,18 +111,18 @@ bool RemoveAdded(const std::string& path) {
 // time), or the file the update added removed.
 bool PutBack(const Keep& keep, const KeptName& kept) {
     const std::string path = keep.PathOf(kept);
-    if (!kept.from.empty() && Exists(path)) {
+    if (!kept.from.empty() && PathExists(path.c_str())) {
         KeptName old;
         old.name = kept.from;
         const std::string from = keep.PathOf(old);
-        if (!Exists(from)) {
+        if (!PathExists(from.c_str())) {
             WRITE_LOG(LOG_RESTORE, from.c_str());
             return DiskMove(path.c_str(), from.c_str(), MOVEFILE_WRITE_THROUGH) ||
                    LogFailure(path.c_str(), LOG_WHAT_RENAME);
         }
     }
     if (!kept.existed) {
-        if (!Exists(path))
+        if (!PathExists(path.c_str()))
             return true;
         WRITE_LOG(LOG_REMOVE, path.c_str());
         return RemoveAdded(path);
@@ -166,14 +162,14 @@ UndoPreview LookAtUndo(const UpdateTarget& target) {
         for (const KeptName& kept : keep.names) {
             if (kept.existed)
                 ++preview.restored;
-            else if (kept.from.empty() && Exists(keep.PathOf(kept)))
+            else if (kept.from.empty() && PathExists(keep.PathOf(kept).c_str()))
                 ++preview.removed;
         }
         break;
     case KeepState::kNone:
     case KeepState::kIncomplete:
     case KeepState::kUndone:
-        if (Exists(MarkerOf(keep)))
+        if (PathExists(MarkerOf(keep).c_str()))
             preview.outcome = UndoOutcome::kNothingKept;
         else if (keep.state != KeepState::kNone)
             preview.outcome = UndoOutcome::kUndone;
@@ -186,7 +182,7 @@ UndoOutcome RunUndo(const UpdateTarget& target) {
     const Keep keep = ReadKeep(target.featureFolder);
     if (keep.state != KeepState::kComplete && keep.state != KeepState::kUnreadable) {
         // No keep, or what a run stopped on its way in or out left of one.
-        if (Exists(MarkerOf(keep))) {
+        if (PathExists(MarkerOf(keep).c_str())) {
             WRITE_LOG(LOG_NOTHING_KEPT, keep.folder.c_str());
             return UndoOutcome::kNothingKept;
         }

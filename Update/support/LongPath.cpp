@@ -55,6 +55,10 @@ DWORD GetFileAttributesLong(const char* path) {
                             [](const wchar_t* w) { return GetFileAttributesW(w); });
 }
 
+bool PathExists(const char* path) {
+    return GetFileAttributesLong(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 BOOL SetFileAttributesLong(const char* path, DWORD attributes) {
     if (path == nullptr)
         return FALSE;

@@ -16,6 +16,8 @@ constexpr size_t kShortPathLimit = 260;
 // long form cannot be built (no memory, text too long, conversion failure)
 // they fail without calling the platform: 0xFFFFFFFF, 0, a null handle.
 DWORD GetFileAttributesLong(const char* path);
+// Whether anything (a file, a folder, a link) stands at path.
+bool PathExists(const char* path);
 BOOL SetFileAttributesLong(const char* path, DWORD attributes);
 HANDLE CreateFileLong(const char* path, DWORD desiredAccess, DWORD shareMode,
                       LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,

@@ -92,6 +92,26 @@ bool JoinPath(const char* folder, const char* name, char* out, size_t capacity) 
     return false;
 }
 
+bool EndsWithSeparator(const std::string& path) {
+    bool separator = false;
+    for (size_t i = 0; i < path.size(); ++i) {
+        // A trail byte may be 0x5C; it is no separator.
+        if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
+            separator = false;
+            ++i;
+            continue;
+        }
+        separator = path[i] == '\\' || path[i] == '/';
+    }
+    return separator;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || EndsWithSeparator(folder))
+        return folder + name;
+    return folder + "\\" + name;
+}
+
 bool BuildTempFilePath(const char* name, char* out, size_t capacity) {
     char folder[kPathBufferSize];
     const DWORD n = GetTempPathA(sizeof folder, folder);

@@ -33,6 +33,13 @@ int ReadRegistryString(HKEY root, const char* subKey, const char* valueName, std
 // ERROR_FILENAME_EXCED_RANGE) when it does not fit.
 bool JoinPath(const char* folder, const char* name, char* out, size_t capacity);
 
+// Whether the path ends in a backslash or a slash (not in a double-byte
+// character whose second byte is 0x5C).
+bool EndsWithSeparator(const std::string& path);
+// folder + "\" + name, without doubling a separator that ends the folder, at
+// any length.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // The temporary folder followed by name, as GetTempPathA reports the folder;
 // false (out empty) when there is no temporary folder or the path does not
 // fit capacity.

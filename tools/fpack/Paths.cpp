@@ -3,26 +3,6 @@
 #include "LongPath.h"
 #include "Owners.h"
 
-bool EndsWithSeparator(const std::string& path) {
-    bool separator = false;
-    for (size_t i = 0; i < path.size(); ++i) {
-        // A trail byte may be 0x5C; it is no separator.
-        if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
-            separator = false;
-            ++i;
-            continue;
-        }
-        separator = path[i] == '\\' || path[i] == '/';
-    }
-    return separator;
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || EndsWithSeparator(folder))
-        return folder + name;
-    return folder + "\\" + name;
-}
-
 bool IdentityOf(const std::string& absolute, FileIdentity& identity) {
     UniqueHandle file(CreateFileLong(absolute.c_str(), FILE_READ_ATTRIBUTES,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

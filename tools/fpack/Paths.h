@@ -1,15 +1,11 @@
-// Paths of fpack's files: joined, compared and told apart, at any length.
-// Arguments are made absolute by AbsolutePath (PathHelpers.h).
+// Paths of fpack's files: compared and told apart, at any length. They are
+// joined by JoinPath and made absolute by AbsolutePath (PathHelpers.h).
 #pragma once
+
+#include "PathHelpers.h"
 
 #include <windows.h>
 #include <string>
-
-// Whether the path ends in a backslash or a slash (not in a double-byte
-// character whose second byte is 0x5C).
-bool EndsWithSeparator(const std::string& path);
-// folder + "\" + name, without doubling a separator that ends the folder.
-std::string JoinPath(const std::string& folder, const std::string& name);
 
 // Which file an open handle is: volume and file index.
 struct FileIdentity {
