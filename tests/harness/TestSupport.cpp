@@ -242,30 +242,32 @@ namespace {
 struct FindData {
     DWORD pid;
     const std::string* caption;
-    HWND found;
+    std::vector<HWND> found;
 };
 
+// A plain callback, as the 32-bit build's EnumWindows takes.
 BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
     FindData* d = reinterpret_cast<FindData*>(lp);
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    if (pid != d->pid || !IsWindowVisible(w))
-        return TRUE;
-    if (WindowText(w) == *d->caption) {
-        d->found = w;
-        return FALSE;
-    }
+    if (pid == d->pid && IsWindowVisible(w) && WindowText(w) == *d->caption)
+        d->found.push_back(w);
     return TRUE;
 }
 } // namespace
 
+std::vector<HWND> VisibleWindows(DWORD pid, const std::string& caption) {
+    FindData d{pid, &caption, {}};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
+    return d.found;
+}
+
 HWND WaitForWindow(DWORD pid, const std::string& caption, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
-        FindData d{pid, &caption, nullptr};
-        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
-        if (d.found != nullptr)
-            return d.found;
+        const std::vector<HWND> found = VisibleWindows(pid, caption);
+        if (!found.empty())
+            return found.front();
         if (GetTickCount() - start > timeoutMs)
             return nullptr;
         Sleep(50);

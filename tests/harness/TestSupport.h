@@ -90,6 +90,9 @@ template <typename Done> bool WaitUntil(Done done, DWORD timeoutMs) {
 
 // Waits for a visible top-level window of the process with this caption.
 HWND WaitForWindow(DWORD pid, const std::string& caption, DWORD timeoutMs);
+// The visible top-level windows of a process with this caption, in the
+// order EnumWindows gives them.
+std::vector<HWND> VisibleWindows(DWORD pid, const std::string& caption);
 // The top-level windows of the process, for a failure message: handle,
 // class, caption, visible, enabled and owner of each, and which window is in
 // the foreground.

@@ -239,27 +239,8 @@ void HeldUpdate::Release() {
         SetEvent(go_);
 }
 
-namespace {
-struct WindowCount {
-    DWORD pid;
-    const std::string* caption;
-    int n;
-};
-
-BOOL CALLBACK CountWindow(HWND w, LPARAM lp) {
-    WindowCount& c = *reinterpret_cast<WindowCount*>(lp);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == c.pid && IsWindowVisible(w) && ts::WindowText(w) == *c.caption)
-        ++c.n;
-    return TRUE;
-}
-} // namespace
-
 int CountWindows(DWORD pid, const std::string& caption) {
-    WindowCount count{pid, &caption, 0};
-    EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&count));
-    return count.n;
+    return static_cast<int>(ts::VisibleWindows(pid, caption).size());
 }
 
 bool KeysHandled(HWND window) {
