@@ -38,7 +38,13 @@ fi
 # Create the prefix first (once), then keep one wineserver alive for the run
 # so that each process starts in well under a second.
 "$BUILD_DIR/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1
-/usr/lib/wine/wineserver -w
+# Under qemu-user Wine's services now and then never end: then they are
+# stopped.
+if ! timeout 120 /usr/lib/wine/wineserver -w; then
+    echo "with-test-env: Wine's services in $WINEPREFIX did not end: stopped" >&2
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    timeout 60 /usr/lib/wine/wineserver -w
+fi
 /usr/lib/wine/wineserver -p
 # Wine's background services start with the first program and take its
 # output handles: let that be a program that outlives every test and whose
