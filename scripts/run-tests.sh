@@ -80,20 +80,29 @@ tests_labelled() {
 }
 
 # run N DIR ENV_ARGS -- CTEST_ARGS...: runs ctest for a suite, its output
-# appended to $results/N.out; sets took (seconds) and verdict.
+# in $results/N.try and appended to $results/N.out; sets took (seconds),
+# result and verdict.
 run() {
     n=$1 dir=$2 env=$3
     shift 4
     start=$(date +%s)
     if [ "$env" = none ]; then
-        ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" >>"$results/$n.out" 2>&1 </dev/null
+        ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" >"$results/$n.try" 2>&1 </dev/null
     else
         sh "$here/with-test-env.sh" $env "$dir" ctest --test-dir "$dir" --output-on-failure \
-            -j"$jobs" "$@" >>"$results/$n.out" 2>&1 </dev/null
+            -j"$jobs" "$@" >"$results/$n.try" 2>&1 </dev/null
     fi
     result=$?
+    cat "$results/$n.try" >>"$results/$n.out"
     took=$(($(date +%s) - start))
     if [ $result = 0 ]; then verdict="passed (${took} s)"; else verdict="FAILED (${took} s)"; fi
+}
+
+# failed_tests FILE: the names of the tests that CTest's output in FILE lists
+# as failed, on one line.
+failed_tests() {
+    sed -n '/^The following tests FAILED:/,$s/^[[:space:]]*[0-9][0-9]* - \(.*\) ([^)]*)$/\1/p' "$1" |
+        tr '\n' ' ' | sed 's/ $//'
 }
 
 # static N DIR REASON: what a suite that cannot run its programs still runs.
@@ -149,12 +158,28 @@ suite() {
     # here, and not the tests too slow under emulation.
     left=$(tests_labelled "$dir" slow_emulated)
     echo "==== $label: emulated by $emulated; left out as too slow there: ${left:-none}" >>"$out"
-    # The emulator itself crashes now and then (a segmentation fault of
-    # qemu, no fault of the program's): a test that fails is run once more.
-    run "$n" "$dir" "$win32" -- -L "$labels|resources" ${left:+-E "^($(echo "$left" | tr ' ' '|'))\$"} \
-        --repeat until-pass:2 "$@"
+    # The emulator itself crashes now and then (qemu's segmentation faults,
+    # broken wineserver requests: no fault of the program's), and a test
+    # process that crashes leaves its children running, holding the update's
+    # lock. So the tests that failed run again, up to twice, each time in a
+    # fresh Wine session (with-test-env.sh ends every process of the prefix);
+    # a fault of the program's fails every time.
+    run "$n" "$dir" "$win32" -- -L "$labels|resources" ${left:+-E "^($(echo "$left" | tr ' ' '|'))\$"} "$@"
+    total=$took again=""
+    for try in 2 3; do
+        [ $result != 0 ] || break
+        failed=$(failed_tests "$results/$n.try")
+        [ -n "$failed" ] || break
+        again="$again${again:+; }$failed"
+        echo "==== $label: run again in a fresh Wine session (try $try of 3): $failed" >>"$results/$n.out"
+        run "$n" "$dir" "$win32" -- -R "^($(echo "$failed" | tr ' ' '|'))\$" "$@"
+        total=$((total + took))
+    done
+    if [ $result = 0 ]; then verdict="passed (${total} s)"; else verdict="FAILED (${total} s)"; fi
     summary "$n" "$label" "$verdict, emulated by $emulated" \
         "left out as too slow under emulation (label slow_emulated): ${left:-none}"
+    [ -z "$again" ] || printf '  %-22s %s\n' "" "failed under emulation and were run again: $again" \
+        >>"$results/$n.sum"
 }
 
 echo "==== x86_64 tests started"
