@@ -69,11 +69,11 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_CROSSCOMPILING_EMULATOR)
   add_test(NAME build_configure_errors
     COMMAND sh ${_here}/configure_errors.sh
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE})
-  set_tests_properties(build_configure_errors PROPERTIES TIMEOUT 300)
+  set_tests_properties(build_configure_errors PROPERTIES TIMEOUT 300 COST 25)
   add_test(NAME build_incremental
     COMMAND sh ${_here}/incremental_build.sh
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE}
             "-DUPDATE_FPACK_COMMAND=${UPDATE_FPACK_COMMAND}")
   # It builds with -j2: CTest gives it both of the two processors.
-  set_tests_properties(build_incremental PROPERTIES TIMEOUT 600 PROCESSORS 2)
+  set_tests_properties(build_incremental PROPERTIES TIMEOUT 600 PROCESSORS 2 COST 60)
 endif()

@@ -9,7 +9,7 @@ set_tests_properties(pack_unpack_test PROPERTIES
   FIXTURES_REQUIRED small_drive RESOURCE_LOCK small_drive)
 
 # Mutated archives: a fixed number by default, a million under the label long.
-update_test(pack_mutation_test SOURCES ${_here}/mutation_test.cpp TIMEOUT 600)
+update_test(pack_mutation_test SOURCES ${_here}/mutation_test.cpp TIMEOUT 600 COST 20)
 target_link_libraries(pack_mutation_test PRIVATE pack_test_util psapi)
 add_dependencies(pack_mutation_test fpack)
 # A million archives, all of them, on a tmpfs where there is one: half an

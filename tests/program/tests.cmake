@@ -30,14 +30,21 @@ add_dependencies(planted_library_test Update planted guardprobe)
 # program's quiet run is planted_library_test's.
 set(_update_quiet_sweeps
   "*.AnUpdateEndedAtAnyCallIsFinishedByTheNextStart/*:*.AnUpdateEndedAtAnyCallIsUndoneAllTheSame/*:*/FullDiskTest.*")
+# The case that holds the log's mutex runs by itself: the tests that run the
+# update in their own process must wait for it, and only for it.
+set(_update_quiet_held "*.AHeldLogMutexCostsOneWaitAndLosesNoRecord/*")
 update_test(update_quiet_test SOURCES ${_here}/update_quiet_test.cpp
-  LOCKS registry log small_drive LABELS system slow_emulated TIMEOUT 900)
+  LOCKS registry log small_drive LABELS system slow_emulated TIMEOUT 900 COST 65)
 add_dependencies(update_quiet_test Update update_stepstop keepalive logpeer)
 set_tests_properties(update_quiet_test PROPERTIES FIXTURES_REQUIRED small_drive
-  ENVIRONMENT "GTEST_FILTER=-${_update_quiet_sweeps}")
+  ENVIRONMENT "GTEST_FILTER=-${_update_quiet_sweeps}:${_update_quiet_held}")
+add_test(NAME update_quiet_held_log_test COMMAND update_quiet_test)
+set_tests_properties(update_quiet_held_log_test PROPERTIES
+  RESOURCE_LOCK "registry;log;log_inproc" LABELS "system;slow_emulated" TIMEOUT 300
+  ENVIRONMENT "GTEST_FILTER=${_update_quiet_held}")
 add_test(NAME update_quiet_sweep_test COMMAND update_quiet_test)
 set_tests_properties(update_quiet_sweep_test PROPERTIES FIXTURES_REQUIRED small_drive
-  RESOURCE_LOCK "registry;log;small_drive" LABELS "system;slow_emulated" TIMEOUT 900
+  RESOURCE_LOCK "registry;log;small_drive" LABELS "system;slow_emulated" TIMEOUT 900 COST 70
   ENVIRONMENT "GTEST_FILTER=${_update_quiet_sweeps}")
 
 # Authenticode: a copy of Update.exe signed as a release signs it, checked,

@@ -9,5 +9,5 @@ update_test(longpath_test SOURCES ${_here}/longpath_test.cpp)
 target_link_libraries(longpath_test PRIVATE pack_test_util)
 
 # Holds the system-wide log mutex for seconds: no other test may log meanwhile.
-update_test(log_test SOURCES ${_here}/log_test.cpp LOCKS log)
+update_test(log_test SOURCES ${_here}/log_test.cpp LOCKS log log_inproc)
 add_dependencies(log_test logpeer)

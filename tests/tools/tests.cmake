@@ -7,7 +7,7 @@
 set(_here ${CMAKE_CURRENT_SOURCE_DIR}/tools)
 set(_log_texts ${CMAKE_SOURCE_DIR}/Update/support/LogTexts.h)
 
-update_test(fpack_test SOURCES ${_here}/fpack_test.cpp ${_here}/fpack_cli_test.cpp TIMEOUT 900)
+update_test(fpack_test SOURCES ${_here}/fpack_test.cpp ${_here}/fpack_cli_test.cpp TIMEOUT 900 COST 60)
 target_link_libraries(fpack_test PRIVATE pack_test_util)
 add_dependencies(fpack_test fpack)
 
@@ -23,7 +23,7 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
       COMMAND ${UPDATE_PYTHON3} ${_here}/report/browser_test.py
               ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:UpdateReport>
               ${CMAKE_CURRENT_BINARY_DIR}/report-browser)
-    set_tests_properties(report_browser_test PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+    set_tests_properties(report_browser_test PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77 COST 50)
   endif()
 endif()
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
