@@ -32,9 +32,13 @@ build: configure
 	@cmake --build $(BUILD) -j$(JOBS) -- --no-print-directory
 
 # Its packer runs in the prefix of the i686 tests, not in that of the
-# x86_64 tests, which may be running meanwhile.
+# x86_64 tests, which may be running meanwhile. Where 32-bit programs run
+# only under emulation it makes what the i686 suites run there (the target
+# emulated_tests): the rest would never run.
 build-i686: build $(BUILD_I686)/CMakeCache.txt
-	@WINEPREFIX=$(CURDIR)/$(BUILD_I686)/wineprefix cmake --build $(BUILD_I686) -j$(JOBS) -- --no-print-directory
+	@if sh -c '. scripts/emulator.sh && i386_emulator' >/dev/null 2>&1; then \
+	    target="--target emulated_tests"; else target=""; fi; \
+	WINEPREFIX=$(CURDIR)/$(BUILD_I686)/wineprefix cmake --build $(BUILD_I686) -j$(JOBS) $$target -- --no-print-directory
 
 # The x86_64 suite runs while the i686 build is made.
 test: build
