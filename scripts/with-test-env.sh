@@ -22,15 +22,24 @@ export LANG=ja_JP.UTF-8
 export LC_ALL=ja_JP.UTF-8
 
 . "$(dirname "$0")/xvfb.sh"
+UPDATE_UNIX_RUNNER=$(mktemp -d /tmp/update-unix-runner.XXXXXX)
+export UPDATE_UNIX_RUNNER
+runner=""
 cleanup() {
     /usr/lib/wine/wineserver -k >/dev/null 2>&1
     stop_xvfb
+    [ -z "$runner" ] || kill $runner 2>/dev/null
+    rm -rf "$UPDATE_UNIX_RUNNER"
 }
 trap cleanup EXIT INT TERM
 
 if [ -z "${UPDATE_USE_DISPLAY:-}" ]; then
     start_xvfb 91 1280x1024x24
 fi
+# The Unix commands the tests need (xdotool, ln, rm) run from here, on the
+# display above, not from their Windows programs (scripts/unix-runner.py).
+python3 "$(dirname "$0")/unix-runner.py" "$UPDATE_UNIX_RUNNER" $$ </dev/null >/dev/null 2>&1 &
+runner=$!
 
 # A wineserver that an interrupted run left for this prefix would keep the
 # wait below from ever ending.

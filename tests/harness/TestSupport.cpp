@@ -163,6 +163,27 @@ void ClearProductKeys() {
     DeleteRegKey("SOFTWARE\\TALMERO\\BaseCli");
 }
 
+namespace {
+
+// Every process a test starts, and all that those start, ends with the test
+// program, also when it crashes (as it now and then does under an emulator):
+// one left running would hold the update's lock or the files of the tests
+// that come after it.
+HANDLE ChildrenJob() {
+    static const HANDLE job = [] {
+        HANDLE created = CreateJobObjectA(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (created != nullptr)
+            SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                                    sizeof limits);
+        return created;
+    }();
+    return job;
+}
+
+} // namespace
+
 bool StartProcess(const std::string& commandLine, BOOL inheritHandles, void* environment,
                   const char* folder, STARTUPINFOA& startup, PROCESS_INFORMATION& process,
                   std::string* errors) {
@@ -172,9 +193,14 @@ bool StartProcess(const std::string& commandLine, BOOL inheritHandles, void* env
         if (attempt > 0)
             Sleep(250 * attempt);
         std::string line = commandLine;
-        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, inheritHandles, 0, environment,
-                           folder, &startup, &process))
+        // Suspended until it is in the job, so that nothing it starts escapes.
+        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, inheritHandles, CREATE_SUSPENDED,
+                           environment, folder, &startup, &process)) {
+            if (ChildrenJob() != nullptr)
+                AssignProcessToJobObject(ChildrenJob(), process.hProcess);
+            ResumeThread(process.hThread);
             return true;
+        }
         if (errors != nullptr)
             *errors += (errors->empty() ? "error " : ", then ") + std::to_string(GetLastError());
     }
@@ -400,21 +426,50 @@ bool Listed(const std::string& path) {
 }
 } // namespace
 
-// Wine gives no handle to wait on for a Unix program: each waits on the
-// folder's listing.
+int RunUnix(const std::string& command) {
+    static int serial = 0;
+    char name[64];
+    snprintf(name, sizeof name, "update-unix-%lu-%d", GetCurrentProcessId(), ++serial);
+    std::string rc;
+    const char* runner = getenv("UPDATE_UNIX_RUNNER");
+    if (runner != nullptr && *runner == '/') {
+        // Handed to the runner outside Wine: the request appears whole.
+        const std::string base = UnixToWindows(std::string(runner) + "/" + name);
+        if (!WriteBytes(base + ".tmp", command) ||
+            !MoveFileA((base + ".tmp").c_str(), (base + ".cmd").c_str()))
+            return -1;
+        rc = base + ".rc";
+    } else {
+        // Wine runs a Unix program itself, but gives no handle to wait on:
+        // the shell writes the exit status to a file when it has finished.
+        rc = std::string("Z:\\tmp\\") + name + ".rc";
+        const std::string written = std::string("/tmp/") + name + ".rc";
+        Child shell;
+        if (!shell.Start("Z:\\bin\\sh -c \"" + command + "; echo $? > " + written + ".w; mv " +
+                         written + ".w " + written + "\""))
+            return -1;
+    }
+    std::string status;
+    if (!WaitUntil(
+            [&] {
+                status = ReadBytes(rc);
+                return !status.empty();
+            },
+            kHangMs))
+        return -1;
+    DeleteFileA(rc.c_str());
+    return atoi(status.c_str());
+}
+
 bool MakeUnixSymlink(const std::string& target, const std::string& link) {
     const std::string from = UnixName(target), to = UnixName(link);
-    Child ln;
-    return !from.empty() && !to.empty() &&
-           ln.Start("Z:\\bin\\ln -s \"" + from + "\" \"" + to + "\"") &&
-           WaitUntil([&] { return Listed(link); }, kHangMs);
+    return !from.empty() && !to.empty() && RunUnix("ln -s '" + from + "' '" + to + "'") == 0 &&
+           Listed(link);
 }
 
 bool RemoveUnixSymlink(const std::string& link) {
     const std::string name = UnixName(link);
-    Child rm;
-    return !name.empty() && rm.Start("Z:\\bin\\rm -f \"" + name + "\"") &&
-           WaitUntil([&] { return !Listed(link); }, kHangMs);
+    return !name.empty() && RunUnix("rm -f '" + name + "'") == 0 && !Listed(link);
 }
 
 // ---- the small drive ----

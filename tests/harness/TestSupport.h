@@ -42,7 +42,8 @@ void ClearProductKeys();
 // process's), a working folder (null: this one's) and handle inheritance.
 // Under load Wine now and then refuses a start that succeeds when tried
 // again: it is tried three times. False when every try failed; errors then
-// holds each try's error code.
+// holds each try's error code. The process, and all it starts, ends with the
+// test program.
 bool StartProcess(const std::string& commandLine, BOOL inheritHandles, void* environment,
                   const char* folder, STARTUPINFOA& startup, PROCESS_INFORMATION& process,
                   std::string* errors = nullptr);
@@ -109,6 +110,11 @@ constexpr int kIconError = 32513;       // IDI_HAND
 constexpr int kIconQuestion = 32514;    // IDI_QUESTION
 constexpr int kIconWarning = 32515;     // IDI_EXCLAMATION
 constexpr int kIconInformation = 32516; // IDI_ASTERISK
+
+// Runs a command of the Unix shell and waits for it; its exit status, or -1
+// when it could not be run. Under scripts/with-test-env.sh the runner
+// outside Wine runs it (scripts/unix-runner.py), else Wine starts the shell.
+int RunUnix(const std::string& command);
 
 // A symbolic link of the Unix system at link (a Windows path) to target (a
 // Windows path), made with ln; Wine shows the file it points to. False when

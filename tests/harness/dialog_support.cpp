@@ -55,27 +55,7 @@ bool StartUpdate(ts::Child& child, const Installation& install, const std::strin
 }
 
 int Xdo(const std::string& arguments) {
-    // Wine runs a Unix binary itself, but gives no handle to wait on: the
-    // shell writes xdotool's exit status to a file when it has finished.
-    static int serial = 0;
-    char name[64];
-    snprintf(name, sizeof name, "update-xdo-%lu-%d.rc", GetCurrentProcessId(), ++serial);
-    std::string unixPath = std::string("/tmp/") + name;
-    std::string windowsPath = std::string("Z:\\tmp\\") + name;
-    DeleteFileA(windowsPath.c_str());
-    ts::Child shell;
-    if (!shell.Start("Z:\\bin\\sh -c \"xdotool " + arguments + "; echo $? > " + unixPath + "\""))
-        return -1;
-    std::string status;
-    if (!ts::WaitUntil(
-            [&] {
-                status = ts::ReadBytes(windowsPath);
-                return !status.empty() && status.back() == '\n';
-            },
-            ts::kHangMs))
-        return -1;
-    DeleteFileA(windowsPath.c_str());
-    return atoi(status.c_str());
+    return ts::RunUnix("xdotool " + arguments);
 }
 
 namespace {
