@@ -28,6 +28,7 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 jobs=${JOBS:-2}
+deadline=""
 meanwhile=""
 if [ "${1:-}" = --meanwhile ]; then
     meanwhile=$2
@@ -89,8 +90,8 @@ run() {
     if [ "$env" = none ]; then
         ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" >"$results/$n.try" 2>&1 </dev/null
     else
-        sh "$here/with-test-env.sh" $env "$dir" ctest --test-dir "$dir" --output-on-failure \
-            -j"$jobs" "$@" >"$results/$n.try" 2>&1 </dev/null
+        sh "$here/with-test-env.sh" $env "$dir" env ${deadline:+UPDATE_RUN_DEADLINE=$deadline} \
+            ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" >"$results/$n.try" 2>&1 </dev/null
     fi
     result=$?
     cat "$results/$n.try" >>"$results/$n.out"
@@ -163,7 +164,10 @@ suite() {
     # process that crashes leaves its children running, holding the update's
     # lock. So the tests that failed run again, up to twice, each time in a
     # fresh Wine session (with-test-env.sh ends every process of the prefix);
-    # a fault of the program's fails every time.
+    # a fault of the program's fails every time. A test program that hangs
+    # in the emulator is stopped after 3 minutes (wine-run.sh), more than
+    # twice the longest under load.
+    deadline=180
     run "$n" "$dir" "$win32" -- -L "$labels|resources" ${left:+-E "^($(echo "$left" | tr ' ' '|'))\$"} "$@"
     total=$took again=""
     for try in 2 3; do
@@ -175,6 +179,7 @@ suite() {
         run "$n" "$dir" "$win32" -- -R "^($(echo "$failed" | tr ' ' '|'))\$" "$@"
         total=$((total + took))
     done
+    deadline=""
     if [ $result = 0 ]; then verdict="passed (${total} s)"; else verdict="FAILED (${total} s)"; fi
     summary "$n" "$label" "$verdict, emulated by $emulated" \
         "left out as too slow under emulation (label slow_emulated): ${left:-none}"
