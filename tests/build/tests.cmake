@@ -74,6 +74,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_CROSSCOMPILING_EMULATOR)
     COMMAND sh ${_here}/incremental_build.sh
             ${CMAKE_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_TOOLCHAIN_FILE}
             "-DUPDATE_FPACK_COMMAND=${UPDATE_FPACK_COMMAND}")
-  # It builds with -j2: CTest gives it both of the two processors.
-  set_tests_properties(build_incremental PROPERTIES TIMEOUT 600 PROCESSORS 2 COST 60)
+  # It builds with -j2: CTest gives it both of the two processors. A build of
+  # its own, a minute of both: a long run, as the second build is.
+  set_tests_properties(build_incremental PROPERTIES LABELS long TIMEOUT 600 PROCESSORS 2)
 endif()
