@@ -430,8 +430,14 @@ TEST_F(UpdateDialogTest, TheMinimisedDialogPaintsItsIcon) {
     bool iconic = false;
     RunMain([&](HWND window) {
         ASSERT_NE(window, nullptr);
-        ShowWindow(window, SW_MINIMIZE);
-        iconic = IsIconic(window) != FALSE;
+        // The dialog's thread may still be showing it (restoring it after a
+        // minimise from here): minimised again until it stays so.
+        iconic = ts::WaitUntil(
+            [&] {
+                ShowWindow(window, SW_MINIMIZE);
+                return IsIconic(window) != FALSE;
+            },
+            kTimeout);
         RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
         // Still alive and answering after painting minimised.
         SendMessageA(window, WM_NULL, 0, 0);
