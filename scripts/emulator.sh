@@ -1,7 +1,8 @@
-# Sourced by scripts/setup.sh and scripts/run-tests.sh: 32-bit x86 Linux
-# programs (the 32-bit Wine loader) under qemu-user where the kernel cannot
-# run them itself. The kernel hands such a program to the interpreter that
-# binfmt_misc names for its ELF header.
+# Sourced by scripts/setup.sh, run-tests.sh, with-test-env.sh and the Wine
+# runner (cmake/wine-run.sh.in): 32-bit x86 Linux programs (the 32-bit Wine
+# loader) under qemu-user where the kernel cannot run them itself. The
+# kernel hands such a program to the interpreter that binfmt_misc names for
+# its ELF header. Also how a prefix's Wine processes are waited for.
 BINFMT=/proc/sys/fs/binfmt_misc
 I386_ENTRY=qemu-i386
 I386_INTERPRETER=/usr/bin/qemu-i386-static
@@ -24,6 +25,18 @@ i386_emulator() {
         return 0
     done
     return 1
+}
+
+# settle_wineserver WHO: waits until the processes of WINEPREFIX, and its
+# wineserver with them, have ended. Under qemu-user Wine's services
+# (services.exe, winedevice.exe) now and then never end: after 2 minutes
+# they are stopped (the registry is saved all the same), WHO saying so.
+settle_wineserver() {
+    timeout 120 /usr/lib/wine/wineserver -w && return 0
+    echo "$1: Wine's services in $WINEPREFIX did not end: stopped" >&2
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    timeout 60 /usr/lib/wine/wineserver -w
+    return 0
 }
 
 # i386_register SUDO: mounts binfmt_misc where it is not, and registers

@@ -22,6 +22,7 @@ export LANG=ja_JP.UTF-8
 export LC_ALL=ja_JP.UTF-8
 
 . "$(dirname "$0")/xvfb.sh"
+. "$(dirname "$0")/emulator.sh"
 UPDATE_UNIX_RUNNER=$(mktemp -d /tmp/update-unix-runner.XXXXXX)
 export UPDATE_UNIX_RUNNER
 runner=""
@@ -47,13 +48,7 @@ runner=$!
 # Create the prefix first (once), then keep one wineserver alive for the run
 # so that each process starts in well under a second.
 "$BUILD_DIR/wine-run.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1
-# Under qemu-user Wine's services now and then never end: then they are
-# stopped.
-if ! timeout 120 /usr/lib/wine/wineserver -w; then
-    echo "with-test-env: Wine's services in $WINEPREFIX did not end: stopped" >&2
-    /usr/lib/wine/wineserver -k >/dev/null 2>&1
-    timeout 60 /usr/lib/wine/wineserver -w
-fi
+settle_wineserver with-test-env
 /usr/lib/wine/wineserver -p
 # Wine's background services start with the first program and take its
 # output handles: let that be a program that outlives every test and whose

@@ -196,8 +196,8 @@ bool StartProcess(const std::string& commandLine, BOOL inheritHandles, void* env
         // Suspended until it is in the job, so that nothing it starts escapes.
         if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, inheritHandles, CREATE_SUSPENDED,
                            environment, folder, &startup, &process)) {
-            if (ChildrenJob() != nullptr)
-                AssignProcessToJobObject(ChildrenJob(), process.hProcess);
+            if (const HANDLE job = ChildrenJob())
+                AssignProcessToJobObject(job, process.hProcess);
             ResumeThread(process.hThread);
             return true;
         }
